@@ -1,0 +1,6 @@
+// The start-up warning box, one form per platform.
+#pragma once
+
+// Shows a modal warning with `text`, the title `caption` and one OK button,
+// and returns once the user has dismissed it.
+void showWarningBox(const char* caption, const char* text);
