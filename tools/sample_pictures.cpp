@@ -91,7 +91,9 @@ bmp::PalettedImage sunset(int size) {
                 const double depth = (horizon - v) / horizon;
                 const double sea = 0.55 * std::pow(1.0 - depth, 2.0);
                 const double column = std::exp(-std::pow((u - sunX) / (0.05 + 0.12 * depth), 2));
-                const double ripple = 0.5 + 0.5 * std::sin(v * 260.0 + std::sin(u * 40.0) * 2.0);
+                // Ripples crowd together towards the horizon, as in perspective.
+                const double phase = 14.0 / (depth + 0.06) + 0.5 * std::sin(u * 90.0);
+                const double ripple = std::pow(0.5 + 0.5 * std::sin(phase), 3.0);
                 const double glint = column * ripple * (0.95 - 0.45 * depth);
                 index = level(std::max(sea, glint), kSeaLevels, kSkyLevels, x, y);
             }
