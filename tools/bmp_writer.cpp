@@ -65,7 +65,9 @@ std::vector<std::uint8_t> encode(const PalettedImage& image, const Layout& layou
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    // An empty vector may have no storage at all, which fwrite must not see.
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;
 }
 
