@@ -86,4 +86,7 @@ class VirtualDisplay:
         if window is None:
             return image
         x, y, w, h = self.window_geometry(window)
-        return image.crop((max(x, 0), max(y, 0), max(x, 0) + w, max(y, 0) + h))
+        # Exactly the window's area: a window placed partly off the screen
+        # (GLUT's default position is -1, -1) keeps its pixels where they
+        # belong, the missing ones black.
+        return image.crop((x, y, x + w, y + h))
