@@ -41,22 +41,17 @@ def pillow(path, reps):
     return statistics.median(times)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("bench", help="path of the loader_bench executable")
-    parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--reps", type=int, default=11, help="decodes per round and side")
-    args = parser.parse_args()
-
+def measure(bench, rounds, reps, progress=True):
+    """Round medians in ms: {picture: {"ours": [...], "pillow": [...]}}."""
     folder = tempfile.mkdtemp(prefix="loader-vs-pillow-")
     try:
-        subprocess.run([args.bench, "--write-pictures", folder], check=True)
+        subprocess.run([bench, "--write-pictures", folder], check=True)
         paths = {name: os.path.join(folder, name) for name in PICTURES}
         # Both must give the same pixels, or the race means nothing. This also
         # gives both the same start: file cached, code warm.
         for path in paths.values():
             rgb = path + ".rgb"
-            subprocess.run([args.bench, "--decode", path, "1", rgb], check=True,
+            subprocess.run([bench, "--decode", path, "1", rgb], check=True,
                            capture_output=True)
             with Image.open(path) as image:
                 theirs = image.convert("RGB").transpose(Image.Transpose.FLIP_TOP_BOTTOM)
@@ -66,17 +61,29 @@ def main():
             os.remove(rgb)
 
         results = {name: {"ours": [], "pillow": []} for name in PICTURES}
-        for round_ in range(args.rounds):
+        for round_ in range(rounds):
             for name, path in paths.items():
-                sides = [("ours", lambda: ours(args.bench, path, args.reps)),
-                         ("pillow", lambda: pillow(path, args.reps))]
+                sides = [("ours", lambda: ours(bench, path, reps)),
+                         ("pillow", lambda: pillow(path, reps))]
                 if round_ % 2:
                     sides.reverse()
                 for side, run in sides:
                     results[name][side].append(run())
-            print(f"round {round_ + 1}/{args.rounds} done", file=sys.stderr)
+            if progress:
+                print(f"round {round_ + 1}/{rounds} done", file=sys.stderr)
     finally:
         shutil.rmtree(folder)
+    return results
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("bench", help="path of the loader_bench executable")
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--reps", type=int, default=11, help="decodes per round and side")
+    args = parser.parse_args()
+
+    results = measure(args.bench, args.rounds, args.reps)
 
     def cell(times):
         return f"{statistics.median(times):8.3f} ({min(times):.3f}-{max(times):.3f})"
