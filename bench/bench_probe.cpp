@@ -133,11 +133,13 @@ __attribute__((constructor)) void load() {
     const char* path = std::getenv("BENCH_PROBE_FILE");
     if (!path || !*path) return;
     const int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ftruncate(fd, sizeof(Record)) != 0) {
+    if (fd < 0) {
         std::perror("bench_probe");
         return;
     }
-    void* mapped = mmap(nullptr, sizeof(Record), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* mapped = ftruncate(fd, sizeof(Record)) == 0
+                       ? mmap(nullptr, sizeof(Record), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                       : MAP_FAILED;
     close(fd);
     if (mapped == MAP_FAILED) {
         std::perror("bench_probe");
