@@ -110,7 +110,9 @@ class Run:
         self.probe_path = workdir.file("probe.log") if probe else None
         self.strace_path = workdir.file("strace.log") if strace else None
         self.stderr_path = workdir.file("stderr.txt")
-        preload = []
+        # Keep what the environment already preloads (the sanitizer runs keep
+        # Mesa's driver there).
+        preload = [os.environ["LD_PRELOAD"]] if os.environ.get("LD_PRELOAD") else []
         env = {}
         if probe:
             preload.append(SWAP_PROBE)
@@ -125,6 +127,11 @@ class Run:
                 filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
         command = [PROGRAM]
         if strace:
+            # Sanitizer builds: LeakSanitizer cannot stop the world under a
+            # tracer, so the leak check at exit is left to the other runs.
+            env["ASAN_OPTIONS"] = ":".join(
+                filter(None, [env.get("ASAN_OPTIONS", os.environ.get("ASAN_OPTIONS")),
+                              "detect_leaks=0"]))
             command = ["strace", "-f", "-qq", "-e", "trace=open,openat", "-o",
                        self.strace_path] + command
         self._stderr = open(self.stderr_path, "w")
