@@ -16,7 +16,8 @@ bmp::PalettedImage picture(int width, int height, int colours) {
     image.width = width;
     image.height = height;
     for (int k = 0; k < colours; ++k) {
-        image.palette.push_back({static_cast<std::uint8_t>(k * 37), static_cast<std::uint8_t>(k * 11),
+        image.palette.push_back({static_cast<std::uint8_t>(k * 37),
+                                 static_cast<std::uint8_t>(k * 11),
                                  static_cast<std::uint8_t>(255 - k)});
     }
     for (int i = 0; i < width * height; ++i) {
@@ -76,7 +77,9 @@ int main(int argc, char** argv) {
     // Indices beyond the stored palette.
     {
         bmp::PalettedImage image = picture(8, 2, 4);
-        for (std::size_t i = 0; i < image.indices.size(); ++i) image.indices[i] = std::uint8_t(i * 33);
+        for (std::size_t i = 0; i < image.indices.size(); ++i) {
+            image.indices[i] = static_cast<std::uint8_t>(i * 33);
+        }
         put("indices-beyond-palette", bmp::encode(image));
     }
     // A gap between palette and pixels, and pixels that start past the end.
