@@ -34,11 +34,7 @@ namespace {
 std::FILE* logFile() {
     static std::FILE* file = [] {
         const char* path = std::getenv("SWAP_PROBE_LOG");
-        std::FILE* opened = path && *path ? std::fopen(path, "w") : nullptr;
-        // Only this process logs: a child started with the same environment
-        // (the symbolizer of a sanitizer build, say) would empty the log.
-        unsetenv("SWAP_PROBE_LOG");
-        return opened;
+        return path && *path ? std::fopen(path, "w") : nullptr;
     }();
     return file;
 }

@@ -159,9 +159,6 @@ __attribute__((constructor)) void start() {
     inProbe = true;
     const char* path = std::getenv("FRAME_PROBE_LOG");
     if (path && *path) logFd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    // Only this process logs: a child started with the same environment (the
-    // symbolizer of a sanitizer build, say) would empty the log.
-    unsetenv("FRAME_PROBE_LOG");
     int seen = 0;
     dl_iterate_phdr(collectRanges, &seen);
     // The unwinder sets itself up on first use; do that here, uncounted.

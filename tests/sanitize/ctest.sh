@@ -14,10 +14,12 @@ mkdir -p "$reports"
 
 # Reports go to one file per process under $reports (not to the program's
 # standard error, which some tests read), and the process exits with 86.
+# The symbolizer is started through a static launcher that keeps the preloaded
+# libraries below out of it (tests/sanitize/symbolizer_launcher.cpp).
 stop="halt_on_error=1:exitcode=86:log_path=$reports/report:log_exe_name=1"
-export ASAN_OPTIONS="$stop:external_symbolizer_path=$here/llvm-symbolizer:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:verify_asan_link_order=0"
+export ASAN_OPTIONS="$stop:external_symbolizer_path=$build/tests/sanitize/llvm-symbolizer:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:verify_asan_link_order=0"
 export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="$stop:external_symbolizer_path=$here/llvm-symbolizer:print_stacktrace=1"
+export UBSAN_OPTIONS="$stop:external_symbolizer_path=$build/tests/sanitize/llvm-symbolizer:print_stacktrace=1"
 # Mesa's driver unloads itself when GLUT closes the display, after which its
 # leaks would be reported from "<unknown module>" and could not be told from
 # anyone else's. Preloaded, it stays mapped until the leak check at exit.
