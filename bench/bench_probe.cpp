@@ -125,8 +125,8 @@ void reshapeSeen(int width, int height) {
 
 __attribute__((constructor)) void load() {
     const double t = now();
-    if (const char* spec = std::getenv("BENCH_CALLGRIND")) {
-        std::sscanf(spec, "%lu:%lu:%lu", &callgrind.warmUp, &callgrind.frames, &callgrind.dumps);
+    if (const char* setting = std::getenv("BENCH_CALLGRIND")) {
+        std::sscanf(setting, "%lu:%lu:%lu", &callgrind.warmUp, &callgrind.frames, &callgrind.dumps);
     }
     const char* cached = std::getenv("BENCH_CACHED_WINDOW_SIZE");
     cachedWindowSize = cached && std::strcmp(cached, "1") == 0;
