@@ -11,13 +11,13 @@ import subprocess
 import sys
 import tempfile
 import time
-import unittest
 
 _here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(_here, "..", "render"))
 sys.path.insert(0, os.environ.get("ORVANE_TOOLS_DIR", os.path.join(_here, "..", "..", "tools")))
 from xharness import VirtualDisplay  # noqa: E402,F401  (re-exported)
-from orvane_run import send_close_request, send_configure_notify, wait_until  # noqa: E402,F401
+from orvane_run import (  # noqa: E402,F401  (re-exported)
+    require, send_close_request, send_configure_notify, wait_until)
 
 PROGRAM = os.environ.get("ORVANE_TEST_BIN")
 SAMPLE_TOOL = os.environ.get("ORVANE_SAMPLE_TOOL")
@@ -28,19 +28,6 @@ SANITIZED = os.environ.get("ORVANE_SANITIZED") == "1"
 
 START_TIMEOUT = 60.0 if SANITIZED else 30.0
 EXIT_TIMEOUT = 30.0
-
-
-def require(*names):
-    """Skips or fails early when a built file or a command is missing."""
-    for name in names:
-        if name.startswith("ORVANE_"):
-            path = os.environ.get(name)
-            if path is None:
-                raise unittest.SkipTest(f"{name} is not set: run these tests through ctest")
-            if not os.path.exists(path):
-                raise FileNotFoundError(f"{name}: {path} does not exist")
-        elif shutil.which(name) is None:
-            raise FileNotFoundError(f"{name} is not installed (scripts/setup-deps installs it)")
 
 
 class Frame:
