@@ -1,5 +1,7 @@
 // The paletted bitmap loader, on files written here with the fixture writer.
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -293,6 +295,9 @@ struct PaletteCase {
     std::optional<std::uint32_t> coloursUsed;
     std::size_t stored;  // entries that should count
 };
+
+// Keeps test names readable and the same from build to build.
+void PrintTo(const PaletteCase& c, std::ostream* out) { *out << c.name; }
 
 class PaletteEntries : public BitmapLoader, public ::testing::WithParamInterface<PaletteCase> {};
 
