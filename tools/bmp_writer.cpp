@@ -12,12 +12,16 @@ void putU16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value)
     out[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-void putU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
-    putU16(out, at, value & 0xFFFF);
-    putU16(out, at + 2, value >> 16);
+}  // namespace
+
+void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    putU16(bytes, at, value & 0xFFFF);
+    putU16(bytes, at + 2, value >> 16);
 }
 
-}  // namespace
+std::uint32_t getU32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | std::uint32_t(bytes[at + 3]) << 24;
+}
 
 std::vector<std::uint8_t> encode(const PalettedImage& image, const Layout& layout) {
     const std::size_t paletteStart = 14 + layout.infoHeaderSize;

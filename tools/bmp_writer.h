@@ -32,6 +32,10 @@ struct Layout {
 
 std::vector<std::uint8_t> encode(const PalettedImage& image, const Layout& layout = {});
 
+// The file format's little-endian fields.
+void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value);
+std::uint32_t getU32(const std::vector<std::uint8_t>& bytes, std::size_t at);
+
 // True when every byte reached the file.
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 

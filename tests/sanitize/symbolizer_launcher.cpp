@@ -10,6 +10,6 @@
 
 int main(int, char** argv) {
     unsetenv("LD_PRELOAD");
-    execv(ORVANE_LLVM_SYMBOLIZER, argv);
+    execv(LLVM_SYMBOLIZER, argv);
     return 127;
 }

@@ -1,0 +1,345 @@
+"""Runs the real program in a private Xvfb and watches it from outside: the
+probe's log, screenshots, apitrace recordings, strace, X events.
+
+Used by the program tests, the soak run and the benchmarks. Paths come from
+the environment (CTest sets them; bench/run and tests/soak.py too).
+"""
+
+import ctypes
+import ctypes.util
+import glob
+import math
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+from PIL import Image, ImageGrab
+
+PROGRAM = os.environ.get("ORVANE_BIN")
+PROBE = os.environ.get("ORVANE_PROBE")
+SAMPLE_TOOL = os.environ.get("ORVANE_SAMPLE_TOOL")
+CORPUS_TOOL = os.environ.get("ORVANE_CORPUS_TOOL")
+SANITIZED = os.environ.get("ORVANE_SANITIZED") == "1"
+TIMEOUT = 60.0 if SANITIZED else 30.0
+
+# GLUT's stroke fonts at the program's text size: 152.38 font units make 24
+# pixels; the baseline is 120 units up; capitals and digits are 100 high;
+# every monospaced character is 104.76 wide.
+SCALE = 24 / 152.38
+BASELINE = 120 * SCALE
+CAP_HEIGHT = 100 * SCALE
+MONO_WIDTH = 104.76
+
+
+def wait_until(condition, what, timeout=TIMEOUT, interval=0.05):
+    """Polls `condition` until it returns something true, and returns that."""
+    deadline = time.monotonic() + timeout
+    while not (result := condition()):
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(interval)
+    return result
+
+
+def scratch_folder(test=None, corpus=False):
+    """A fresh folder with the sample pictures (and the fixture corpus in
+    corpus/), removed after `test`."""
+    folder = tempfile.mkdtemp(prefix="orvane-test-")
+    if test:
+        test.addCleanup(shutil.rmtree, folder, True)
+    subprocess.run([SAMPLE_TOOL, folder], check=True, stdout=subprocess.DEVNULL)
+    if corpus:
+        os.mkdir(os.path.join(folder, "corpus"))
+        subprocess.run([CORPUS_TOOL, os.path.join(folder, "corpus")], check=True)
+    return folder
+
+
+class Display:
+    """A private Xvfb on a free display number."""
+
+    def __init__(self, width=1024, height=768):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            self.name = ":" + pipe.readline().strip()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.server.terminate()
+        self.server.wait()
+
+    def env(self, extra=None):
+        env = dict(os.environ, DISPLAY=self.name, LIBGL_ALWAYS_SOFTWARE="1")
+        env.pop("XAUTHORITY", None)
+        return {**env, **(extra or {})}
+
+    def xdotool(self, *args, timeout=60):
+        return subprocess.run(["xdotool", *map(str, args)], env=self.env(), check=True,
+                              capture_output=True, text=True, timeout=timeout).stdout.split()
+
+    def find_window(self, name, timeout=TIMEOUT):
+        def found():
+            return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{name}$"],
+                                  env=self.env(), capture_output=True, text=True).stdout.split()
+        return wait_until(found, f"a window named {name!r}", timeout, 0.1)[0]
+
+    def geometry(self, window):
+        """(x, y, width, height) of a window."""
+        out = self.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=") for line in out)
+        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+
+    def screenshot(self, window=None):
+        image = ImageGrab.grab(xdisplay=self.name).convert("RGB")
+        if window is None:
+            return image
+        # Exactly the window's area, also where it hangs off the screen.
+        x, y, w, h = self.geometry(window)
+        return image.crop((x, y, x + w, y + h))
+
+    def send(self, window, event_type, fill, mask=0):
+        """Sends an X event built by fill(xlib, display, event) to a window."""
+        x11 = xlib()
+        display = x11.XOpenDisplay(self.name.encode())
+        event = XEvent()
+        event.xany.type = event_type
+        event.xany.window = int(window)  # the event window of a ConfigureNotify too
+        fill(x11, display, event)
+        x11.XSendEvent(display, int(window), 0, mask, ctypes.byref(event))
+        x11.XSync(display, 0)
+        x11.XCloseDisplay(display)
+
+    def close_request(self, window):
+        """WM_DELETE_WINDOW, what a window manager's close button sends."""
+        def fill(x11, display, event):
+            event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+            event.xclient.format = 32
+            event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+        self.send(window, 33, fill)  # ClientMessage
+
+    def configure_notify(self, window, width, height):
+        """A window manager telling the window its size; unlike X, it may say 0."""
+        def fill(x11, display, event):
+            event.xconfigure.window = int(window)
+            event.xconfigure.width, event.xconfigure.height = width, height
+        self.send(window, 22, fill, 1 << 17)  # ConfigureNotify, StructureNotifyMask
+
+
+class _Any(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong)]
+
+
+class _Client(ctypes.Structure):
+    _fields_ = _Any._fields_ + [("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                                ("data", ctypes.c_long * 5)]
+
+
+class _Configure(ctypes.Structure):
+    _fields_ = _Any._fields_[:4] + [("event", ctypes.c_ulong), ("window", ctypes.c_ulong),
+                                    ("x", ctypes.c_int), ("y", ctypes.c_int),
+                                    ("width", ctypes.c_int), ("height", ctypes.c_int)]
+
+
+class XEvent(ctypes.Union):
+    _fields_ = [("xany", _Any), ("xclient", _Client), ("xconfigure", _Configure),
+                ("pad", ctypes.c_long * 24)]
+
+
+def xlib():
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.c_void_p]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    return x11
+
+
+class Frame:
+    """One frame line of the probe's log."""
+
+    def __init__(self, f):
+        self.number, self.time = int(f[1]), float(f[2])
+        self.own_allocs, self.library_allocs = int(f[3]), int(f[4])
+        self.viewport = (int(f[5]), int(f[6]))
+        self.aspect = float(f[7])
+        self.angles = (float(f[8]), float(f[9]))
+        self.text = " ".join(f[10:])
+
+
+class Log:
+    """The probe's log read back: frames, reshapes (time, size) and marks."""
+
+    def __init__(self, path):
+        self.frames, self.reshapes, self.marks, self.kinds = [], [], {}, []
+        if not os.path.exists(path):
+            return
+        with open(path, errors="replace") as f:
+            for line in f:
+                if not line.endswith("\n"):
+                    break  # still being written
+                fields = line.split()
+                self.kinds.append(fields[0])
+                if fields[0] == "frame":
+                    self.frames.append(Frame(fields))
+                elif fields[0] == "reshape":
+                    self.reshapes.append((float(fields[1]), (int(fields[2]), int(fields[3]))))
+                elif fields[0] in ("mark", "start"):
+                    self.marks.setdefault(fields[-1] if fields[0] == "mark" else "start",
+                                          float(fields[1]))
+
+
+class Program:
+    """The program started in `folder` on `display`, with the probe; killed
+    when the test ends if still running.
+
+    trace: record its GL calls with apitrace; strace: log the files it opens;
+    wrapper: a command to run it under (valgrind); argv: GLUT options.
+    """
+
+    def __init__(self, display, folder, trace=False, strace=False, wrapper=(), argv=(),
+                 command=None, env=None):
+        self.display, self.folder = display, folder
+        self.log_path = os.path.join(folder, "probe.log")
+        self.trace_path = os.path.join(folder, "orvane.trace")
+        self.strace_path = os.path.join(folder, "strace.log")
+        self.stderr_path = os.path.join(folder, "stderr.txt")
+        open(self.log_path, "w").close()
+        env = dict(env or {})
+        preload = [os.environ.get("LD_PRELOAD", ""), env.pop("LD_PRELOAD", ""), PROBE]
+        extra = {"ORVANE_PROBE_LOG": self.log_path, **env}
+        if trace:
+            preload += glob.glob("/usr/lib/*/apitrace/wrappers/glxtrace.so")[:1]
+            extra["TRACE_FILE"] = self.trace_path
+        extra["LD_PRELOAD"] = " ".join(filter(None, preload))
+        # Sanitizer builds: the preloaded libraries come before the runtime;
+        # under a tracer LeakSanitizer cannot stop the world.
+        asan = [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]
+        extra["ASAN_OPTIONS"] = ":".join(filter(None, asan + ["detect_leaks=0"] * strace))
+        prefix = list(wrapper)
+        if strace:  # the preloads go to the program, not to strace
+            prefix = ["strace", "-f", "-qq", "-e", "trace=open,openat", "-o", self.strace_path,
+                      "-E", "LD_PRELOAD=" + extra.pop("LD_PRELOAD")]
+        self.stderr_file = open(self.stderr_path, "w")
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(prefix + (command or [PROGRAM]) + list(argv), cwd=folder,
+                                        env=display.env(extra), stdout=subprocess.DEVNULL,
+                                        stderr=self.stderr_file)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.stderr_file.close()
+
+    def running(self):
+        return self.process.poll() is None
+
+    def stderr(self):
+        with open(self.stderr_path, errors="replace") as f:
+            return f.read()
+
+    def log(self):
+        return Log(self.log_path)
+
+    def frames(self):
+        return self.log().frames
+
+    def wait_frames(self, count, timeout=TIMEOUT):
+        """The frames, once `count` more than now have been presented."""
+        want = len(self.frames()) + count
+
+        def enough():
+            if not self.running():
+                raise AssertionError(f"stopped with status {self.process.poll()}: {self.stderr()}")
+            frames = self.frames()
+            return frames if len(frames) >= want else None
+        return wait_until(enough, f"{count} frames", timeout)
+
+    def window(self, name="Orvane"):
+        return self.display.find_window(name)
+
+    def close(self, window, timeout=TIMEOUT):
+        """Closes the window as a window manager does; the exit status."""
+        self.display.close_request(window)
+        return self.process.wait(timeout=timeout)
+
+    def opened_files(self):
+        with open(self.strace_path) as f:
+            return re.findall(r'open(?:at)?\((?:AT_FDCWD, )?"([^"]*)"', f.read())
+
+    def gl_calls(self):
+        """The program's calls from the apitrace recording as apitrace prints
+        them ('glViewport(x = 0, ...)', 'glGenLists(range = 1) = 1'), less
+        GLX context handling and apitrace's own 'fake' calls."""
+        dump = subprocess.run(["apitrace", "dump", "--color=never", self.trace_path],
+                              check=True, capture_output=True, text=True).stdout
+        calls = []
+        for line in dump.splitlines():
+            m = re.match(r"^\d+ ((\w+)\(.*?\)(?: = \S+)?)( // fake)?$", line)
+            if m and not m.group(3) and (not m.group(2).startswith("glX")
+                                         or m.group(2) == "glXSwapBuffers"):
+                calls.append(m.group(1))
+        return calls
+
+
+def stretched(picture_path, width, height):
+    """The colour GL_LINEAR texturing gives window pixel (x, y), y from the
+    top, when the picture is stretched over a width x height viewport."""
+    picture = Image.open(picture_path).convert("RGB")
+    tw, th = picture.size
+    texels = picture.load()  # top row first
+
+    def expected(px, py):
+        u = (px + 0.5) / width * tw - 0.5
+        v = (py + 0.5) / height * th - 0.5
+        x0, y0 = math.floor(u), math.floor(v)
+        fx, fy = u - x0, v - y0
+        t = [texels[x % tw, y % th] for y in (y0, y0 + 1) for x in (x0, x0 + 1)]
+        return tuple((t[0][k] * (1 - fx) + t[1][k] * fx) * (1 - fy)
+                     + (t[2][k] * (1 - fx) + t[3][k] * fx) * fy for k in range(3))
+    return expected
+
+
+# Linear filtering rounds its weights (llvmpipe comes within one level); a
+# picture upside down or a pixel off is off by far more.
+TOLERANCE = 4
+
+
+def difference(a, b):
+    return max(abs(x - y) for x, y in zip(a, b))
+
+
+def corner_differences(shot, picture_path, patch=16):
+    """The largest difference from the stretched picture in each corner."""
+    width, height = shot.size
+    pixels, expected = shot.load(), stretched(picture_path, width, height)
+    return {(x0, y0): max(difference(pixels[x, y], expected(x, y))
+                          for x in range(x0, x0 + patch) for y in range(y0, y0 + patch))
+            for x0 in (0, width - patch) for y0 in (0, height - patch)}
+
+
+def green_pixels(shot):
+    """(x, y) of the rate text's pure green in a screenshot."""
+    return [(x, y) for (x, y), (r, g, b) in zip(
+        ((x, y) for y in range(shot.size[1]) for x in range(shot.size[0])), shot.getdata())
+        if g >= 200 and r <= 60 and b <= 60]

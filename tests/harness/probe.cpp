@@ -1,0 +1,253 @@
+// A preloaded library that watches a GLUT program from outside without
+// changing what it asks of GL. Tests, the soak run and the benchmarks read
+// its log; without ORVANE_PROBE_LOG it only passes every call on.
+//
+//   ORVANE_PROBE_LOG=probe.log LD_PRELOAD=libprobe.so ./orvane
+//
+// One line per event, appended as it happens (<t>: CLOCK_MONOTONIC seconds,
+// the clock of the rate counter and of Python's time.monotonic()):
+//
+//   start <t>
+//   mark <t> <name>            picture-open, picture-close, list-begin,
+//                              list-end, first-clear
+//   reshape <t> <w> <h>        before each call of the reshape callback
+//   frame <n> <t> <own> <lib> <vw> <vh> <aspect> <angleX> <angleY> <text>
+//                              after each buffer swap: heap allocations since
+//                              the last swap (the program's own, the
+//                              libraries'), the last viewport size and
+//                              perspective aspect, the last two glRotated
+//                              angles, and the characters stroked
+//
+// An allocation is the program's own when the nearest caller outside the C
+// and C++ runtimes is code of the main executable. Sanitizer builds bring
+// their own allocator, so there nothing is counted.
+//
+// ORVANE_PROBE_CALLGRIND=W:N:K, under callgrind: zero the counts after swap
+// W, dump them every N swaps, exit after K dumps.
+#include <GL/glx.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <time.h>
+#include <unistd.h>
+#include <unwind.h>
+#include <valgrind/callgrind.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+}
+
+namespace {
+
+int logFd = -1;
+bool ready = false;
+thread_local bool inProbe = false;
+unsigned long own = 0, library = 0, frames = 0;
+unsigned long callgrind[3];  // warm-up, frames per dump, dumps
+struct Range { uintptr_t begin, end; } mainCode[4], runtimeCode[16];
+int viewport[2];
+double aspect, angles[2];
+int rotations = 0;
+char text[512];
+size_t textLength = 0;
+FILE* pictures[2];
+
+double now() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+void logLine(const char* format, ...) {
+    if (logFd < 0) return;
+    char line[768];
+    va_list args;
+    va_start(args, format);
+    const int n = vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n > 0 && write(logFd, line, n < int(sizeof line) ? n : sizeof line - 1) < 0) logFd = -1;
+}
+
+template <typename F>
+F next(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+bool within(const Range* ranges, int count, uintptr_t pc) {
+    for (int k = 0; k < count; ++k)
+        if (pc >= ranges[k].begin && pc < ranges[k].end) return true;
+    return false;
+}
+
+int collectCode(dl_phdr_info* info, size_t, void* seen) {
+    const bool isMain = (*static_cast<int*>(seen))++ == 0;
+    bool runtime = false;
+    for (const char* name : {"/libc.so", "/libstdc++.so", "/libgcc_s.so", "/libm.so", "probe.so"})
+        runtime = runtime || std::strstr(info->dlpi_name, name);
+    Range* out = isMain ? mainCode : runtime ? runtimeCode : nullptr;
+    const int capacity = isMain ? 4 : 16;
+    for (int i = 0, k = 0; out && i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& h = info->dlpi_phdr[i];
+        if (h.p_type != PT_LOAD || !(h.p_flags & PF_X)) continue;
+        while (k < capacity && out[k].end) ++k;
+        if (k < capacity) out[k] = {info->dlpi_addr + h.p_vaddr, info->dlpi_addr + h.p_vaddr + h.p_memsz};
+    }
+    return 0;
+}
+
+_Unwind_Reason_Code visit(_Unwind_Context* context, void* verdict) {
+    const uintptr_t pc = _Unwind_GetIP(context);
+    if (pc == 0) return _URC_END_OF_STACK;
+    if (within(runtimeCode, 16, pc)) return _URC_NO_REASON;
+    *static_cast<int*>(verdict) = within(mainCode, 4, pc) ? 1 : 2;
+    return _URC_END_OF_STACK;
+}
+
+void countAllocation() {
+    if (!ready || inProbe) return;
+    inProbe = true;
+    int verdict = 0;
+    _Unwind_Backtrace(visit, &verdict);
+    ++(verdict == 1 ? own : library);
+    inProbe = false;
+}
+
+__attribute__((constructor)) void start() {
+    inProbe = true;
+    if (const char* path = std::getenv("ORVANE_PROBE_LOG"))
+        logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (const char* setting = std::getenv("ORVANE_PROBE_CALLGRIND"))
+        std::sscanf(setting, "%lu:%lu:%lu", &callgrind[0], &callgrind[1], &callgrind[2]);
+    int seen = 0;
+    dl_iterate_phdr(collectCode, &seen);
+    int warmUp = 0;
+    _Unwind_Backtrace(visit, &warmUp);  // the unwinder sets itself up here, uncounted
+    logLine("start %.9f\n", now());
+    inProbe = false;
+    ready = logFd >= 0;
+}
+
+void (*programReshape)(int, int);
+
+void loggedReshape(int width, int height) {
+    logLine("reshape %.9f %d %d\n", now(), width, height);
+    programReshape(width, height);
+}
+
+bool isPicture(const char* path) {
+    const size_t n = std::strlen(path);
+    return n >= 4 && std::strcmp(path + n - 4, ".bmp") == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+void* malloc(size_t size) { countAllocation(); return __libc_malloc(size); }
+void* calloc(size_t n, size_t size) { countAllocation(); return __libc_calloc(n, size); }
+void* realloc(void* old, size_t size) { countAllocation(); return __libc_realloc(old, size); }
+void* memalign(size_t alignment, size_t size) {
+    countAllocation();
+    return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+int posix_memalign(void** out, size_t alignment, size_t size) {
+    *out = memalign(alignment, size);
+    return *out ? 0 : 12;  // ENOMEM
+}
+
+void glXSwapBuffers(Display* display, GLXDrawable drawable) {
+    static const auto real = next<void (*)(Display*, GLXDrawable)>("glXSwapBuffers");
+    real(display, drawable);
+    text[textLength] = '\0';
+    logLine("frame %lu %.9f %lu %lu %d %d %.17g %.17g %.17g %s\n", frames, now(), own, library,
+            viewport[0], viewport[1], aspect, angles[1], angles[0], text);
+    own = library = 0;
+    textLength = 0;
+    rotations = 0;
+    ++frames;
+    if (callgrind[1] && frames >= callgrind[0] && (frames - callgrind[0]) % callgrind[1] == 0) {
+        if (frames == callgrind[0]) {
+            CALLGRIND_ZERO_STATS;
+        } else {
+            CALLGRIND_DUMP_STATS;
+            if ((frames - callgrind[0]) / callgrind[1] == callgrind[2]) _exit(0);
+        }
+    }
+}
+
+void glutStrokeCharacter(void* font, int character) {
+    static const auto real = next<void (*)(void*, int)>("glutStrokeCharacter");
+    if (textLength + 1 < sizeof text) text[textLength++] = static_cast<char>(character);
+    real(font, character);
+}
+
+void glutReshapeFunc(void (*callback)(int, int)) {
+    static const auto real = next<void (*)(void (*)(int, int))>("glutReshapeFunc");
+    programReshape = callback;
+    real(callback ? loggedReshape : nullptr);
+}
+
+void glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
+    static const auto real = next<void (*)(GLint, GLint, GLsizei, GLsizei)>("glViewport");
+    viewport[0] = width;
+    viewport[1] = height;
+    real(x, y, width, height);
+}
+
+void gluPerspective(GLdouble fovy, GLdouble ratio, GLdouble near, GLdouble far) {
+    static const auto real = next<void (*)(GLdouble, GLdouble, GLdouble, GLdouble)>("gluPerspective");
+    aspect = ratio;
+    real(fovy, ratio, near, far);
+}
+
+void glRotated(GLdouble angle, GLdouble x, GLdouble y, GLdouble z) {
+    static const auto real = next<void (*)(GLdouble, GLdouble, GLdouble, GLdouble)>("glRotated");
+    angles[rotations++ % 2] = angle;
+    real(angle, x, y, z);
+}
+
+void glNewList(GLuint list, GLenum mode) {
+    static const auto real = next<void (*)(GLuint, GLenum)>("glNewList");
+    logLine("mark %.9f list-begin\n", now());
+    real(list, mode);
+}
+
+void glEndList() {
+    static const auto real = next<void (*)()>("glEndList");
+    real();
+    logLine("mark %.9f list-end\n", now());
+}
+
+void glClear(GLbitfield mask) {
+    static const auto real = next<void (*)(GLbitfield)>("glClear");
+    if (frames == 0) logLine("mark %.9f first-clear\n", now());
+    real(mask);
+}
+
+FILE* fopen(const char* path, const char* mode) {
+    static const auto real = next<FILE* (*)(const char*, const char*)>("fopen");
+    const bool picture = isPicture(path);
+    if (picture) logLine("mark %.9f picture-open\n", now());
+    FILE* file = real(path, mode);
+    if (picture && file) pictures[pictures[0] ? 1 : 0] = file;
+    return file;
+}
+
+int fclose(FILE* file) {
+    static const auto real = next<int (*)(FILE*)>("fclose");
+    const int result = real(file);
+    if (file && (file == pictures[0] || file == pictures[1])) logLine("mark %.9f picture-close\n", now());
+    return result;
+}
+
+}  // extern "C"

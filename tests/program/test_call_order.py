@@ -1,0 +1,178 @@
+"""The GL calls of set-up, of every reshape and of every frame, recorded with
+apitrace and compared call by call with call_order.golden; then the values
+the golden file leaves open. The run also shrinks the window to zero height
+(no GL call may follow) and grows it again."""
+
+import math
+import os
+import re
+import shutil
+import unittest
+
+from PIL import Image
+
+import orvane_harness as h
+
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "call_order.golden")
+NAMES = ("SUNSET", "COLORMAP", "RING")  # bound once for the whole run
+STROKE = re.compile(r"glBegin\(mode = GL_LINE_STRIP\)|glVertex2f\(.*\)|glEnd\(\)"
+                    r"|glTranslatef\(x = (.*), y = 0, z = 0\)")
+GROWN = (400, 200)
+
+
+def read_golden():
+    blocks, name = {}, None
+    for line in open(GOLDEN):
+        line = line.rstrip("\n")
+        if line.startswith("[") and line.endswith("]"):
+            name = line[1:-1]
+            blocks[name] = []
+        elif name and line and not line.startswith("#"):
+            repeat = re.fullmatch(r"(.*) x(\d+)", line)
+            group = repeat.group(1).split("; ") if repeat else [line]
+            blocks[name] += group * (int(repeat.group(2)) if repeat else 1)
+    return blocks
+
+
+def match(pattern, call, bound):
+    """Whether `call` fits `pattern`; binds the $NAMEs it meets first."""
+    regex, seen = "", set()
+    for part in re.split(r"(\*|\$[A-Z_]+)", pattern):
+        name = part[1:]
+        if part == "*":
+            regex += ".*?"
+        elif not part.startswith("$"):
+            regex += re.escape(part)
+        elif name in bound:
+            regex += re.escape(bound[name])
+        else:
+            regex += f"(?P={name})" if name in seen else f"(?P<{name}>.*?)"
+            seen.add(name)
+    m = re.fullmatch(regex, call)
+    if m:
+        bound.update(m.groupdict())
+    return m is not None
+
+
+def match_block(test, block, calls, at, bound, what):
+    """Matches calls[at:] to a golden block; (next index, advances of the text)."""
+    advances = []
+    for pattern in block:
+        if pattern == "<text>":
+            while at < len(calls) and (m := STROKE.fullmatch(calls[at])):
+                advances += [float(m.group(1))] if m.group(1) else []
+                at += 1
+            continue
+        test.assertTrue(at < len(calls) and match(pattern, calls[at], bound),
+                        f"{what}: expected\n  {pattern}\ngot\n  "
+                        + "\n  ".join(calls[max(0, at - 2):at + 3]))
+        at += 1
+    return at, advances
+
+
+def close(a, b, relative=1e-12):
+    return abs(float(a) - b) <= relative * max(1.0, abs(b))
+
+
+def perspective(aspect, fovy=45.0, near=1.0, far=20.0):
+    f = 1 / math.tan(math.radians(fovy) / 2)
+    return [f / aspect, 0, 0, 0, 0, f, 0, 0, 0, 0, (far + near) / (near - far), -1,
+            0, 0, 2 * far * near / (near - far), 0]
+
+
+class CallOrderTest(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = h.scratch_folder()
+        with h.Display() as display, h.Program(display, cls.folder, trace=True) as program:
+            window = program.window()
+            width = display.geometry(window)[2]
+            h.wait_until(lambda: any(f.text for f in program.frames()), "the rate text")
+            program.wait_frames(20)
+            # X never makes a window 0 high, but a window manager may say so.
+            display.configure_notify(window, width, 0)
+            h.wait_until(lambda: (width, 0) in [s for _, s in program.log().reshapes], "reshape")
+            program.wait_frames(10)
+            display.xdotool("windowmove", window, 16, 16, "windowsize", window, *GROWN)
+            h.wait_until(lambda: GROWN in [s for _, s in program.log().reshapes], "reshape")
+            program.wait_frames(10)
+            cls.shot = display.screenshot(window)
+            cls.status = program.close(window)
+            cls.log = program.log()
+        cls.calls = program.gl_calls()
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, True)
+
+    def test_set_up_reshapes_and_frames_follow_the_golden_calls(self):
+        self.assertEqual(0, self.status)
+        golden, calls, bound = read_golden(), self.calls, {}
+        at, _ = match_block(self, golden["set-up"], calls, 0, bound, "set-up")
+        for name, picture in (("S", "sunset.bmp"), ("C", "colormap.bmp")):
+            size = Image.open(os.path.join(self.folder, picture)).size
+            self.assertEqual([str(v) for v in size], [bound[name + "W"], bound[name + "H"]])
+        self.check_ring(calls[calls.index("glBegin(mode = GL_QUADS)") + 1:at - 2])
+
+        # Between frames only reshapes, each to a size the window got, the
+        # zero-height one left out.
+        sizes = [size for _, size in self.log.reshapes if size[1] > 0]
+        frames, reshaped = [], []
+        while at < len(calls):
+            while calls[at].startswith("glViewport"):
+                values = {k: bound[k] for k in NAMES}
+                at, _ = match_block(self, golden["reshape"], calls, at, values, "reshape")
+                w, h_ = int(values["W"]), int(values["H"])
+                reshaped.append((w, h_))
+                matrix = values["PERSPECTIVE"].strip("{}").split(", ")
+                self.assertTrue(all(map(close, matrix, perspective(w / h_))), matrix)
+            values = {k: bound[k] for k in NAMES}
+            at, advances = match_block(self, golden["frame"], calls, at, values,
+                                       f"frame {len(frames)}")
+            frames.append((values, advances))
+        self.assertEqual(sizes, reshaped)
+        self.assertGreater(len(frames), 40)
+        self.check_frames(frames)
+
+    def check_ring(self, calls):
+        values = [[float(v) for v in re.findall(r"= ([-\d.e]+)", c)] for c in calls]
+        self.assertEqual([[0, 0], [1, 0, 0], [2.5, 0, 0]], values[:3])
+        for (s, t), n, v in zip(values[0::3], values[1::3], values[2::3]):
+            centre = [v[i] - 0.5 * n[i] for i in range(3)]
+            self.assertTrue(0 <= s <= 5 and 0 <= t <= 1)
+            self.assertAlmostEqual(1.0, sum(x * x for x in n), places=9)
+            self.assertAlmostEqual(0.0, centre[1], places=9)
+            self.assertAlmostEqual(2.0, math.hypot(centre[0], centre[2]), places=9)
+
+    def check_frames(self, frames):
+        angle_x = angle_y = 0.0
+        steps = 0
+        for number, (v, advances) in enumerate(frames):
+            # Each idle call turns the ring by exactly 0.5 and 0.2 degrees; a
+            # redraw the window system asks for repeats the angles.
+            if not (close(v["ANGLE_X"], angle_x) and close(v["ANGLE_Y"], angle_y)):
+                angle_x, angle_y, steps = angle_x + 0.5, angle_y + 0.2, steps + 1
+            self.assertTrue(close(v["ANGLE_X"], angle_x) and close(v["ANGLE_Y"], angle_y),
+                            f"frame {number}: {v['ANGLE_X']}, {v['ANGLE_Y']}")
+            # Measured in the monospaced font, ending at the right edge; drawn
+            # in the proportional one, which is narrower.
+            length = round(len(advances) * h.MONO_WIDTH)
+            self.assertTrue(close(v["TEXT_X"], int(v["W"]) - length * h.SCALE), v["TEXT_X"])
+            self.assertTrue(close(v["TEXT_Y"], h.BASELINE), v["TEXT_Y"])
+            self.assertAlmostEqual(float(v["SCALE"]), h.SCALE, places=6)
+            if advances:
+                self.assertLess(sum(advances), length - 1)
+        self.assertEqual([], frames[0][1], "text in the first frame")
+        self.assertGreater(steps, len(frames) - 5, "most frames come from idle calls")
+        self.assertEqual(GROWN, (int(frames[-1][0]["W"]), int(frames[-1][0]["H"])))
+
+    def test_grown_window_shows_the_whole_picture(self):
+        self.assertEqual(GROWN, self.shot.size)
+        for corner, worst in h.corner_differences(
+                self.shot, os.path.join(self.folder, "sunset.bmp")).items():
+            self.assertLessEqual(worst, h.TOLERANCE, f"corner {corner}")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,81 @@
+"""A picture missing or refused: the "Error!" box waits for the user, the
+reason goes to standard error, no frame is drawn, and the exit status is 1.
+When the sunset fails, the colour map is never opened."""
+
+import os
+import shutil
+import time
+import unittest
+
+import orvane_harness as h
+
+LINE = "Error! Initialization failed"
+OK_BUTTON, ON_THE_TEXT = (264, 93), (150, 42)  # in the 320 x 120 box
+
+
+def press(key):
+    def dismiss(display, box):
+        display.xdotool("windowfocus", "--sync", box, "key", key)
+    return dismiss
+
+
+DISMISSALS = {
+    "clicking OK": lambda d, box: d.xdotool("mousemove", "--window", box, *OK_BUTTON, "click", "1"),
+    "Return": press("Return"),
+    "Escape": press("Escape"),
+    "Space": press("space"),
+    "the close button": lambda d, box: d.close_request(box),
+    "destroying the box": lambda d, box: d.xdotool("windowclose", box),
+}
+
+# The picture that fails, the fixture put in its place (None: missing), and
+# how the box is dismissed.
+CASES = [
+    ("sunset.bmp", None, "clicking OK"),
+    ("colormap.bmp", None, "Return"),
+    ("sunset.bmp", "bits_24.bmp", "Escape"),
+    ("colormap.bmp", "compression_1.bmp", "the close button"),
+    ("sunset.bmp", "cut_in_headers_30.bmp", "Space"),
+    ("colormap.bmp", "million_squared.bmp", "destroying the box"),
+]
+
+
+class FailureTest(unittest.TestCase):
+
+    def test_warning_box_waits_then_status_1(self):
+        folder = h.scratch_folder(self, corpus=True)
+        sound = {name: open(os.path.join(folder, name), "rb").read()
+                 for name in ("sunset.bmp", "colormap.bmp")}
+        for picture, fixture, how in CASES:
+            for name, data in sound.items():
+                open(os.path.join(folder, name), "wb").write(data)
+            with self.subTest(picture=picture, fixture=fixture, dismissed_by=how):
+                self.check(folder, picture, fixture, DISMISSALS[how])
+
+    def check(self, folder, picture, fixture, dismiss):
+        os.remove(os.path.join(folder, picture))
+        if fixture:
+            shutil.copy(os.path.join(folder, "corpus", fixture), os.path.join(folder, picture))
+        with h.Display() as display, h.Program(display, folder, strace=True) as program:
+            box = program.window("Error!")
+            self.assertEqual((320, 120), display.geometry(box)[2:])
+            yellow = lambda: sum(1 for r, g, b in display.screenshot(box).getdata()
+                                 if r > 200 and 150 < g < 230 and b < 60) > 500
+            h.wait_until(yellow, "the warning sign")
+            h.wait_until(lambda: LINE in program.stderr(), "the line on standard error")
+            # It waits for the user: a click beside the button does nothing.
+            display.xdotool("mousemove", "--window", box, *ON_THE_TEXT, "click", "1")
+            time.sleep(0.5)
+            self.assertTrue(program.running(), "the program did not wait")
+            dismiss(display, box)
+            self.assertEqual(1, program.process.wait(timeout=h.TIMEOUT))
+        self.assertEqual([LINE], [l for l in program.stderr().splitlines() if "Error!" in l])
+        opened = program.opened_files()
+        self.assertIn("sunset.bmp", opened)
+        self.assertEqual(picture == "colormap.bmp", "colormap.bmp" in opened)
+        drawn = [kind for kind in program.log().kinds if kind in ("frame", "reshape")]
+        self.assertEqual([], drawn, "drawn or reshaped before the box")
+
+
+if __name__ == "__main__":
+    unittest.main()
