@@ -5,8 +5,6 @@ Used by the program tests, the soak run and the benchmarks. Paths come from
 the environment (CTest sets them; bench/run and tests/soak.py too).
 """
 
-import ctypes
-import ctypes.util
 import glob
 import math
 import os
@@ -16,6 +14,8 @@ import subprocess
 import tempfile
 import time
 
+import Xlib.display
+import Xlib.protocol.event
 from PIL import Image, ImageGrab
 
 PROGRAM = os.environ.get("ORVANE_BIN")
@@ -106,66 +106,25 @@ class Display:
         x, y, w, h = self.geometry(window)
         return image.crop((x, y, x + w, y + h))
 
-    def send(self, window, event_type, fill, mask=0):
-        """Sends an X event built by fill(xlib, display, event) to a window."""
-        x11 = xlib()
-        display = x11.XOpenDisplay(self.name.encode())
-        event = XEvent()
-        event.xany.type = event_type
-        event.xany.window = int(window)  # the event window of a ConfigureNotify too
-        fill(x11, display, event)
-        x11.XSendEvent(display, int(window), 0, mask, ctypes.byref(event))
-        x11.XSync(display, 0)
-        x11.XCloseDisplay(display)
+    def send(self, window, event, mask=0):
+        """Sends an X event, made by event(display, window), to a window."""
+        display = Xlib.display.Display(self.name)
+        target = display.create_resource_object("window", int(window))
+        target.send_event(event(display, target), event_mask=mask)
+        display.sync()
+        display.close()
 
     def close_request(self, window):
         """WM_DELETE_WINDOW, what a window manager's close button sends."""
-        def fill(x11, display, event):
-            event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-            event.xclient.format = 32
-            event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-        self.send(window, 33, fill)  # ClientMessage
+        self.send(window, lambda d, w: Xlib.protocol.event.ClientMessage(
+            window=w, client_type=d.intern_atom("WM_PROTOCOLS"),
+            data=(32, [d.intern_atom("WM_DELETE_WINDOW"), 0, 0, 0, 0])))
 
     def configure_notify(self, window, width, height):
         """A window manager telling the window its size; unlike X, it may say 0."""
-        def fill(x11, display, event):
-            event.xconfigure.window = int(window)
-            event.xconfigure.width, event.xconfigure.height = width, height
-        self.send(window, 22, fill, 1 << 17)  # ConfigureNotify, StructureNotifyMask
-
-
-class _Any(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong)]
-
-
-class _Client(ctypes.Structure):
-    _fields_ = _Any._fields_ + [("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
-                                ("data", ctypes.c_long * 5)]
-
-
-class _Configure(ctypes.Structure):
-    _fields_ = _Any._fields_[:4] + [("event", ctypes.c_ulong), ("window", ctypes.c_ulong),
-                                    ("x", ctypes.c_int), ("y", ctypes.c_int),
-                                    ("width", ctypes.c_int), ("height", ctypes.c_int)]
-
-
-class XEvent(ctypes.Union):
-    _fields_ = [("xany", _Any), ("xclient", _Client), ("xconfigure", _Configure),
-                ("pad", ctypes.c_long * 24)]
-
-
-def xlib():
-    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.c_void_p]
-    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    return x11
+        self.send(window, lambda d, w: Xlib.protocol.event.ConfigureNotify(
+            event=w, window=w, x=0, y=0, width=width, height=height, border_width=0,
+            above_sibling=0, override=False), Xlib.X.StructureNotifyMask)
 
 
 class Frame:

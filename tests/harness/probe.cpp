@@ -18,26 +18,21 @@
 //                              perspective aspect, the last two glRotated
 //                              angles, and the characters stroked
 //
-// An allocation is the program's own when the nearest caller outside the C
-// and C++ runtimes is code of the main executable. Sanitizer builds bring
-// their own allocator, so there nothing is counted.
-//
-// ORVANE_PROBE_CALLGRIND=W:N:K, under callgrind: zero the counts after swap
-// W, dump them every N swaps, exit after K dumps.
+// An allocation (malloc and its kin, operator new) is the program's own when
+// its caller is code of the main executable. Sanitizer builds bring their
+// own allocator, so there nothing is counted.
 #include <GL/glx.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
 #include <time.h>
 #include <unistd.h>
-#include <unwind.h>
-#include <valgrind/callgrind.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <new>
 
 extern "C" {
 void* __libc_malloc(size_t);
@@ -50,10 +45,8 @@ namespace {
 
 int logFd = -1;
 bool ready = false;
-thread_local bool inProbe = false;
 unsigned long own = 0, library = 0, frames = 0;
-unsigned long callgrind[3];  // warm-up, frames per dump, dumps
-struct Range { uintptr_t begin, end; } mainCode[4], runtimeCode[16];
+uintptr_t mainBegin = 0, mainEnd = 0;
 int viewport[2];
 double aspect, angles[2];
 int rotations = 0;
@@ -82,57 +75,27 @@ F next(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-bool within(const Range* ranges, int count, uintptr_t pc) {
-    for (int k = 0; k < count; ++k)
-        if (pc >= ranges[k].begin && pc < ranges[k].end) return true;
-    return false;
-}
-
-int collectCode(dl_phdr_info* info, size_t, void* seen) {
-    const bool isMain = (*static_cast<int*>(seen))++ == 0;
-    bool runtime = false;
-    for (const char* name : {"/libc.so", "/libstdc++.so", "/libgcc_s.so", "/libm.so", "probe.so"})
-        runtime = runtime || std::strstr(info->dlpi_name, name);
-    Range* out = isMain ? mainCode : runtime ? runtimeCode : nullptr;
-    const int capacity = isMain ? 4 : 16;
-    for (int i = 0, k = 0; out && i < info->dlpi_phnum; ++i) {
+int findMainCode(dl_phdr_info* info, size_t, void*) {
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
         const ElfW(Phdr)& h = info->dlpi_phdr[i];
         if (h.p_type != PT_LOAD || !(h.p_flags & PF_X)) continue;
-        while (k < capacity && out[k].end) ++k;
-        if (k < capacity) out[k] = {info->dlpi_addr + h.p_vaddr, info->dlpi_addr + h.p_vaddr + h.p_memsz};
+        mainBegin = info->dlpi_addr + h.p_vaddr;
+        mainEnd = mainBegin + h.p_memsz;
     }
-    return 0;
+    return 1;  // the first module is the executable
 }
 
-_Unwind_Reason_Code visit(_Unwind_Context* context, void* verdict) {
-    const uintptr_t pc = _Unwind_GetIP(context);
-    if (pc == 0) return _URC_END_OF_STACK;
-    if (within(runtimeCode, 16, pc)) return _URC_NO_REASON;
-    *static_cast<int*>(verdict) = within(mainCode, 4, pc) ? 1 : 2;
-    return _URC_END_OF_STACK;
-}
-
-void countAllocation() {
-    if (!ready || inProbe) return;
-    inProbe = true;
-    int verdict = 0;
-    _Unwind_Backtrace(visit, &verdict);
-    ++(verdict == 1 ? own : library);
-    inProbe = false;
+void count(void* caller) {
+    if (!ready) return;
+    const auto pc = reinterpret_cast<uintptr_t>(caller);
+    ++(pc >= mainBegin && pc < mainEnd ? own : library);
 }
 
 __attribute__((constructor)) void start() {
-    inProbe = true;
     if (const char* path = std::getenv("ORVANE_PROBE_LOG"))
         logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (const char* setting = std::getenv("ORVANE_PROBE_CALLGRIND"))
-        std::sscanf(setting, "%lu:%lu:%lu", &callgrind[0], &callgrind[1], &callgrind[2]);
-    int seen = 0;
-    dl_iterate_phdr(collectCode, &seen);
-    int warmUp = 0;
-    _Unwind_Backtrace(visit, &warmUp);  // the unwinder sets itself up here, uncounted
+    dl_iterate_phdr(findMainCode, nullptr);
     logLine("start %.9f\n", now());
-    inProbe = false;
     ready = logFd >= 0;
 }
 
@@ -152,18 +115,39 @@ bool isPicture(const char* path) {
 
 extern "C" {
 
-void* malloc(size_t size) { countAllocation(); return __libc_malloc(size); }
-void* calloc(size_t n, size_t size) { countAllocation(); return __libc_calloc(n, size); }
-void* realloc(void* old, size_t size) { countAllocation(); return __libc_realloc(old, size); }
-void* memalign(size_t alignment, size_t size) {
-    countAllocation();
+#define CALLER __builtin_return_address(0)
+void* malloc(size_t size) { count(CALLER); return __libc_malloc(size); }
+void* calloc(size_t n, size_t size) { count(CALLER); return __libc_calloc(n, size); }
+void* realloc(void* old, size_t size) { count(CALLER); return __libc_realloc(old, size); }
+void* memalign(size_t alignment, size_t size) { count(CALLER); return __libc_memalign(alignment, size); }
+void* aligned_alloc(size_t alignment, size_t size) {
+    count(CALLER);
     return __libc_memalign(alignment, size);
 }
-void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
 int posix_memalign(void** out, size_t alignment, size_t size) {
-    *out = memalign(alignment, size);
-    return *out ? 0 : 12;  // ENOMEM
+    count(CALLER);
+    return (*out = __libc_memalign(alignment, size)) ? 0 : 12;  // ENOMEM
 }
+
+}  // extern "C"
+
+namespace {
+void* allocate(size_t size, void* caller) {
+    count(caller);
+    return __libc_malloc(size ? size : 1);
+}
+void* allocateOrThrow(size_t size, void* caller) {
+    if (void* p = allocate(size, caller)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(size_t size) { return allocateOrThrow(size, CALLER); }
+void* operator new[](size_t size) { return allocateOrThrow(size, CALLER); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return allocate(size, CALLER); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return allocate(size, CALLER); }
+
+extern "C" {
 
 void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     static const auto real = next<void (*)(Display*, GLXDrawable)>("glXSwapBuffers");
@@ -175,14 +159,6 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     textLength = 0;
     rotations = 0;
     ++frames;
-    if (callgrind[1] && frames >= callgrind[0] && (frames - callgrind[0]) % callgrind[1] == 0) {
-        if (frames == callgrind[0]) {
-            CALLGRIND_ZERO_STATS;
-        } else {
-            CALLGRIND_DUMP_STATS;
-            if ((frames - callgrind[0]) / callgrind[1] == callgrind[2]) _exit(0);
-        }
-    }
 }
 
 void glutStrokeCharacter(void* font, int character) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "ring_mesh.h"
@@ -36,16 +37,9 @@ void expectNear(ring::Vec3 actual, ring::Vec3 expected) {
 }
 
 TEST(RingMesh, CountsFollowTheSegments) {
-    EXPECT_EQ(corners(25, 20).size(), 2000u);
-    EXPECT_EQ(corners(3, 7).size(), 84u);
-    EXPECT_EQ(corners(1, 1).size(), 4u);
-}
-
-TEST(RingMesh, NoSegmentsMeansNoVertices) {
-    EXPECT_TRUE(corners(0, 20).empty());
-    EXPECT_TRUE(corners(25, 0).empty());
-    EXPECT_TRUE(corners(-3, 20).empty());
-    EXPECT_TRUE(corners(25, -1).empty());
+    for (auto [m, n, count] : {std::tuple{25, 20, 2000u}, {3, 7, 84u}, {1, 1, 4u}, {0, 20, 0u},
+                               {25, 0, 0u}, {-3, 20, 0u}, {25, -1, 0u}})
+        EXPECT_EQ(corners(m, n).size(), count) << m << " x " << n;
 }
 
 TEST(RingMesh, FirstQuadMatchesTheDesignedCorners) {
