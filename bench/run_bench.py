@@ -2,6 +2,7 @@
 """Measures the demo against the floor of this machine; prints one table.
 
     bench/run [--rounds N] [--quick]
+    bench/run --soak SECONDS      a long run with a verdict instead
 
 Everything runs in private Xvfb servers on Mesa's software renderer, with
 the test probe preloaded (tests/harness/probe.cpp). Programs that are
@@ -18,6 +19,7 @@ import os
 import shutil
 import statistics
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -132,11 +134,44 @@ def loading(folder, rounds, reps=11):
     return times
 
 
+def soak(seconds, slack_kib=1024):
+    """The demo for a long time, sampled every second; a verdict on memory,
+    allocations, the rate text and the rotation. Exit status 0 when all hold."""
+    folder, memory = h.scratch_folder(), []
+    with h.Display() as display, h.Program(display, folder) as program:
+        window = program.window()
+        while time.monotonic() - program.started < seconds and program.running():
+            time.sleep(1.0)
+            memory.append(status_kib(program.process.pid, "VmRSS"))
+        status = program.close(window)
+    frames = program.log().frames
+    changes = [b.time for a, b in zip(frames, frames[1:]) if a.text != b.text]
+    gaps = [b - a for a, b in zip(changes, changes[1:])] or [seconds]
+    steps = {(round(b.angles[0] - a.angles[0], 9), round(b.angles[1] - a.angles[1], 9))
+             for a, b in zip(frames, frames[1:])}
+    own = sum(f.own_allocs for f in frames[50:])
+    warm = memory[min(30, len(memory) - 1)]
+    verdicts = {
+        f"exit status {status}": status == 0,
+        f"resident {warm} KiB after 30 s, {memory[-1]} KiB at the end": memory[-1] - warm <= slack_kib,
+        f"own allocations after start-up: {own}": own == 0,
+        f"{len(changes)} rate texts, longest gap {max(gaps):.2f} s": max(gaps) < 1.5,
+        f"{len(frames)} frames, angle steps {sorted(steps)}": steps <= {(0.5, 0.2), (0.0, 0.0)},
+    }
+    for what, good in verdicts.items():
+        print(f"{'ok  ' if good else 'FAIL'} {what}")
+    shutil.rmtree(folder, True)
+    return 0 if all(verdicts.values()) else 1
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--quick", action="store_true", help="fewer, shorter runs")
+    parser.add_argument("--soak", type=float, metavar="SECONDS", help="a long run instead")
     args = parser.parse_args()
+    if args.soak:
+        return soak(args.soak)
     rounds, seconds = (2, 1.0) if args.quick else (args.rounds, 2.5)
     began = time.monotonic()
     folder = h.scratch_folder()
@@ -187,4 +222,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

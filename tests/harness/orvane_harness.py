@@ -134,9 +134,8 @@ class Frame:
         self.number, self.time = int(f[1]), float(f[2])
         self.own_allocs, self.library_allocs = int(f[3]), int(f[4])
         self.viewport = (int(f[5]), int(f[6]))
-        self.aspect = float(f[7])
-        self.angles = (float(f[8]), float(f[9]))
-        self.text = " ".join(f[10:])
+        self.angles = (float(f[7]), float(f[8]))
+        self.text = " ".join(f[9:])
 
 
 class Log:

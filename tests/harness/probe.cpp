@@ -11,12 +11,11 @@
 //   mark <t> <name>            picture-open, picture-close, list-begin,
 //                              list-end, first-clear
 //   reshape <t> <w> <h>        before each call of the reshape callback
-//   frame <n> <t> <own> <lib> <vw> <vh> <aspect> <angleX> <angleY> <text>
+//   frame <n> <t> <own> <lib> <vw> <vh> <angleX> <angleY> <text>
 //                              after each buffer swap: heap allocations since
 //                              the last swap (the program's own, the
-//                              libraries'), the last viewport size and
-//                              perspective aspect, the last two glRotated
-//                              angles, and the characters stroked
+//                              libraries'), the last viewport size, the last
+//                              two glRotated angles, the characters stroked
 //
 // An allocation (malloc and its kin, operator new) is the program's own when
 // its caller is code of the main executable. Sanitizer builds bring their
@@ -48,7 +47,7 @@ bool ready = false;
 unsigned long own = 0, library = 0, frames = 0;
 uintptr_t mainBegin = 0, mainEnd = 0;
 int viewport[2];
-double aspect, angles[2];
+double angles[2];
 int rotations = 0;
 char text[512];
 size_t textLength = 0;
@@ -153,8 +152,8 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     static const auto real = next<void (*)(Display*, GLXDrawable)>("glXSwapBuffers");
     real(display, drawable);
     text[textLength] = '\0';
-    logLine("frame %lu %.9f %lu %lu %d %d %.17g %.17g %.17g %s\n", frames, now(), own, library,
-            viewport[0], viewport[1], aspect, angles[1], angles[0], text);
+    logLine("frame %lu %.9f %lu %lu %d %d %.17g %.17g %s\n", frames, now(), own, library,
+            viewport[0], viewport[1], angles[1], angles[0], text);
     own = library = 0;
     textLength = 0;
     rotations = 0;
@@ -178,12 +177,6 @@ void glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
     viewport[0] = width;
     viewport[1] = height;
     real(x, y, width, height);
-}
-
-void gluPerspective(GLdouble fovy, GLdouble ratio, GLdouble near, GLdouble far) {
-    static const auto real = next<void (*)(GLdouble, GLdouble, GLdouble, GLdouble)>("gluPerspective");
-    aspect = ratio;
-    real(fovy, ratio, near, far);
 }
 
 void glRotated(GLdouble angle, GLdouble x, GLdouble y, GLdouble z) {

@@ -16,34 +16,24 @@
 #include "bmp_writer.h"
 #include "paletted_bitmap.h"
 
-// Every block carries its size and a guard behind it, so the tests see what
-// the loader asks for, whether it gives it all back and whether it writes
-// past a block's end. Out of line: inlined, compilers take malloc/free for
-// a mismatch.
+// The loader's requests and what it gives back; overruns are the sanitizer
+// build's to catch. Out of line: inlined, compilers take malloc/free for a
+// mismatch.
 namespace {
-constexpr std::size_t kHead = alignof(std::max_align_t), kGuard = 8;
 std::size_t largestRequest = 0;
-long liveBlocks = 0, overruns = 0;
+long liveBlocks = 0;
 }  // namespace
 
 __attribute__((noinline)) void* operator new(std::size_t size) {
     largestRequest = std::max(largestRequest, size);
-    auto* base = size < SIZE_MAX / 2 ? static_cast<unsigned char*>(std::malloc(kHead + size + kGuard))
-                                     : nullptr;
-    if (!base) throw std::bad_alloc();
-    std::memcpy(base, &size, sizeof size);
-    std::memset(base + kHead + size, 0xA5, kGuard);
+    void* block = size < SIZE_MAX / 2 ? std::malloc(size ? size : 1) : nullptr;
+    if (!block) throw std::bad_alloc();
     ++liveBlocks;
-    return base + kHead;
+    return block;
 }
 __attribute__((noinline)) void operator delete(void* block) noexcept {
-    if (!block) return;
-    auto* base = static_cast<unsigned char*>(block) - kHead;
-    std::size_t size;
-    std::memcpy(&size, base, sizeof size);
-    overruns += std::count(base + kHead + size, base + kHead + size + kGuard, 0xA5) != kGuard;
-    --liveBlocks;
-    std::free(base);
+    liveBlocks -= block != nullptr;
+    std::free(block);
 }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
@@ -97,10 +87,7 @@ protected:
         ASSERT_TRUE(mkdtemp(pattern.data()));
         dir_ = pattern;
     }
-    void TearDown() override {
-        fs::remove_all(dir_);
-        EXPECT_EQ(overruns, 0) << "a block was written past its end";
-    }
+    void TearDown() override { fs::remove_all(dir_); }
 
     std::string write(const Bytes& bytes) {
         const std::string path = (dir_ / "p.bmp").string();
@@ -149,36 +136,20 @@ TEST_F(BitmapLoader, TurnsBlueGreenRedIntoRedGreenBlue) {
     expectLoads(write(file), {true, 2, 1, {0x30, 0x20, 0x10, 0x30, 0x20, 0x10}});
 }
 
-// Random layouts, junk between palette and pixels and in the row filler,
-// random cuts: whole-row reads must give what byte-at-a-time decoding gives.
-TEST_F(BitmapLoader, MatchesByteAtATimeDecodingOnRandomFiles) {
+// Fixtures with random bytes changed and cut at random: whole-row reads
+// must give what byte-at-a-time decoding gives.
+TEST_F(BitmapLoader, MatchesByteAtATimeDecodingOnMutatedFixtures) {
     std::mt19937 rng(20240607);
-    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    const std::uint32_t headers[] = {40, 52, 56, 108, 124};
-    for (int i = 0; i < 400; ++i) {
-        // The first is big enough for the loader's large-buffer path.
-        const int width = i == 0 ? 1024 : pick(0, 9) == 0 ? pick(100, 1500) : pick(0, 24);
-        bmp::PalettedImage image{width, i == 0 ? 1024 : pick(0, 12), {}, {}};
-        image.palette.resize(pick(0, 256));
-        for (auto& c : image.palette) c = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
-        image.indices.resize(std::size_t(image.width) * image.height);
-        for (auto& index : image.indices) index = std::uint8_t(rng());
-        bmp::Layout layout;
-        layout.infoHeaderSize = headers[pick(0, 4)];
-        layout.topDown = pick(0, 1);
-        if (pick(0, 2) == 0) layout.coloursUsed = pick(0, 300);
-        const int paletteStart = 14 + layout.infoHeaderSize;
-        if (pick(0, 1)) layout.pixelOffset = paletteStart + pick(-8, 4 * int(image.palette.size()) + 64);
-        Bytes file = bmp::encode(image, layout);
-        const std::size_t pixels = bmp::getU32(file, 10), stride = (std::size_t(width) + 3) & ~3u;
-        for (std::size_t at = paletteStart + 4 * image.palette.size(); at < pixels; ++at)
-            file[at] = std::uint8_t(rng());
-        for (int r = 0; r < image.height; ++r)
-            for (std::size_t at = pixels + r * stride + width; at < pixels + (r + 1) * stride; ++at)
-                if (at < file.size()) file[at] = 0xEE;
-        if (pick(0, 1)) file.resize(pick(0, int(file.size())));
+    const auto fixtures = bitmapFixtures();
+    for (int i = 0; i < 3000; ++i) {
+        Bytes file = fixtures[rng() % fixtures.size()].bytes;
+        for (int k = rng() % 4; k > 0 && !file.empty(); --k)  // mostly in the headers
+            file[rng() % std::min<std::size_t>(file.size(), rng() % 2 ? 64 : SIZE_MAX)] = rng();
+        if (rng() % 2) file.resize(rng() % (file.size() + 1));
+        const Decoded expected = referenceDecode(file);
+        if (expected.ok && std::size_t(expected.width) * expected.height > 1 << 22) continue;
         SCOPED_TRACE("file " + std::to_string(i));
-        expectLoads(write(file), referenceDecode(file));
+        expectLoads(write(file), expected);
         if (HasFatalFailure()) return;
     }
 }

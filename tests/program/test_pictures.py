@@ -1,6 +1,9 @@
-"""A picture missing or refused: the "Error!" box waits for the user, the
-reason goes to standard error, no frame is drawn, and the exit status is 1.
-When the sunset fails, the colour map is never opened."""
+"""Pictures the program cannot use: the "Error!" box waits for the user,
+standard error says why, nothing is drawn, and the exit status is 1; when
+the sunset fails, the colour map is never opened. Then every picture of the
+fixture table as the sunset or the colour map in turn: frames and a normal
+close, or the box and status 1; never a crash, a hang or (in the sanitizer
+build) a report."""
 
 import os
 import shutil
@@ -40,23 +43,30 @@ CASES = [
 ]
 
 
-class FailureTest(unittest.TestCase):
+class PicturesTest(unittest.TestCase):
+
+    def setUp(self):
+        self.folder = h.scratch_folder(self, corpus=True)
+        self.sound = {name: open(os.path.join(self.folder, name), "rb").read()
+                      for name in ("sunset.bmp", "colormap.bmp")}
+
+    def use(self, picture, fixture):
+        """The sound pictures, but `fixture` (None: nothing) as `picture`."""
+        for name, data in self.sound.items():
+            open(os.path.join(self.folder, name), "wb").write(data)
+        os.remove(os.path.join(self.folder, picture))
+        if fixture:
+            shutil.copy(os.path.join(self.folder, "corpus", fixture),
+                        os.path.join(self.folder, picture))
 
     def test_warning_box_waits_then_status_1(self):
-        folder = h.scratch_folder(self, corpus=True)
-        sound = {name: open(os.path.join(folder, name), "rb").read()
-                 for name in ("sunset.bmp", "colormap.bmp")}
         for picture, fixture, how in CASES:
-            for name, data in sound.items():
-                open(os.path.join(folder, name), "wb").write(data)
             with self.subTest(picture=picture, fixture=fixture, dismissed_by=how):
-                self.check(folder, picture, fixture, DISMISSALS[how])
+                self.use(picture, fixture)
+                self.check_box(picture, DISMISSALS[how])
 
-    def check(self, folder, picture, fixture, dismiss):
-        os.remove(os.path.join(folder, picture))
-        if fixture:
-            shutil.copy(os.path.join(folder, "corpus", fixture), os.path.join(folder, picture))
-        with h.Display() as display, h.Program(display, folder, strace=True) as program:
+    def check_box(self, picture, dismiss):
+        with h.Display() as display, h.Program(display, self.folder, strace=True) as program:
             box = program.window("Error!")
             self.assertEqual((320, 120), display.geometry(box)[2:])
             yellow = lambda: sum(1 for r, g, b in display.screenshot(box).getdata()
@@ -75,6 +85,23 @@ class FailureTest(unittest.TestCase):
         self.assertEqual(picture == "colormap.bmp", "colormap.bmp" in opened)
         drawn = [kind for kind in program.log().kinds if kind in ("frame", "reshape")]
         self.assertEqual([], drawn, "drawn or reshaped before the box")
+
+
+    def test_every_fixture_draws_or_is_refused(self):
+        with open(os.path.join(self.folder, "corpus", "corpus.tsv")) as table:
+            fixtures = [line.split() for line in table]
+        with h.Display() as display:
+            for number, (name, outcome) in enumerate(fixtures):
+                role = ("sunset.bmp", "colormap.bmp")[number % 2]
+                self.use(role, name)
+                with self.subTest(name, role=role), h.Program(display, self.folder) as program:
+                    window = program.window("Orvane" if outcome == "accepted" else "Error!")
+                    if outcome == "accepted":
+                        program.wait_frames(3)
+                        self.assertEqual(0, program.close(window), program.stderr())
+                    else:
+                        display.xdotool("windowfocus", "--sync", window, "key", "Return")
+                        self.assertEqual(1, program.process.wait(timeout=h.TIMEOUT))
 
 
 if __name__ == "__main__":
