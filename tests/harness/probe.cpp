@@ -8,8 +8,7 @@
 // the clock of the rate counter and of Python's time.monotonic()):
 //
 //   start <t>
-//   mark <t> <name>            picture-open, picture-close, list-begin,
-//                              list-end, first-clear
+//   mark <t> <name>            picture-open, picture-close, list-begin, list-end
 //   reshape <t> <w> <h>        before each call of the reshape callback
 //   frame <n> <t> <own> <lib> <vw> <vh> <angleX> <angleY> <text>
 //                              after each buffer swap: heap allocations since
@@ -17,7 +16,7 @@
 //                              libraries'), the last viewport size, the last
 //                              two glRotated angles, the characters stroked
 //
-// An allocation (malloc and its kin, operator new) is the program's own when
+// An allocation (malloc, calloc, realloc, operator new) is the program's own when
 // its caller is code of the main executable. Sanitizer builds bring their
 // own allocator, so there nothing is counted.
 #include <GL/glx.h>
@@ -37,7 +36,6 @@ extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
 void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
 }
 
 namespace {
@@ -118,15 +116,6 @@ extern "C" {
 void* malloc(size_t size) { count(CALLER); return __libc_malloc(size); }
 void* calloc(size_t n, size_t size) { count(CALLER); return __libc_calloc(n, size); }
 void* realloc(void* old, size_t size) { count(CALLER); return __libc_realloc(old, size); }
-void* memalign(size_t alignment, size_t size) { count(CALLER); return __libc_memalign(alignment, size); }
-void* aligned_alloc(size_t alignment, size_t size) {
-    count(CALLER);
-    return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** out, size_t alignment, size_t size) {
-    count(CALLER);
-    return (*out = __libc_memalign(alignment, size)) ? 0 : 12;  // ENOMEM
-}
 
 }  // extern "C"
 
@@ -195,12 +184,6 @@ void glEndList() {
     static const auto real = next<void (*)()>("glEndList");
     real();
     logLine("mark %.9f list-end\n", now());
-}
-
-void glClear(GLbitfield mask) {
-    static const auto real = next<void (*)(GLbitfield)>("glClear");
-    if (frames == 0) logLine("mark %.9f first-clear\n", now());
-    real(mask);
 }
 
 FILE* fopen(const char* path, const char* mode) {
