@@ -1,5 +1,7 @@
 #include <GL/glu.h>
 
+#include <cstdio>
+
 #include "app.h"
 #include "scene.h"
 #include "scene_state.h"
@@ -18,18 +20,29 @@ void uploadTexture(unsigned int* texture, const PixelBuffer& pixels, int width, 
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
 }
 
+// Loads a picture; when it is refused, says on standard error which and why,
+// so that whoever reads the warning box's line there can fix it.
+bool loadPicture(const char* path, PixelBuffer* pixels, int* width, int* height) {
+    BitmapRefusal why;
+    *pixels = loadPalettedBitmap(path, width, height, &why);
+    if (!*pixels) {
+        std::fprintf(stderr, "%s: %s (see \"Your own pictures\" in the README)\n", path,
+                     describeRefusal(why).c_str());
+    }
+    return bool(*pixels);
+}
+
 }  // namespace
 
 bool setUpScene() {
     SceneState& s = sceneState;
-    s.sunsetPixels = loadPalettedBitmap("sunset.bmp", &s.sunsetWidth, &s.sunsetHeight);
-    if (!s.sunsetPixels) return false;
+    if (!loadPicture("sunset.bmp", &s.sunsetPixels, &s.sunsetWidth, &s.sunsetHeight)) return false;
     // Pixel-buffer rows carry no filler.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     uploadTexture(&s.sunsetTexture, s.sunsetPixels, s.sunsetWidth, s.sunsetHeight);
 
-    s.colorMapPixels = loadPalettedBitmap("colormap.bmp", &s.colorMapWidth, &s.colorMapHeight);
-    if (!s.colorMapPixels) return false;
+    if (!loadPicture("colormap.bmp", &s.colorMapPixels, &s.colorMapWidth, &s.colorMapHeight))
+        return false;
     uploadTexture(&s.colorMapTexture, s.colorMapPixels, s.colorMapWidth, s.colorMapHeight);
 
     // Texturing stays on for the whole run; only the rate text turns it off,

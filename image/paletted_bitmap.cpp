@@ -5,9 +5,10 @@
 #include <sys/mman.h>
 #endif
 
-#include <climits>
+#include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -73,17 +74,32 @@ void adviseHugePages(void* start, std::size_t bytes) {
 
 }  // namespace
 
-PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut) {
+PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut,
+                               BitmapRefusal* why) {
+    auto refuse = [why](BitmapRefusal::Kind kind, long long first = 0, long long second = 0) {
+        if (why) *why = {kind, first, second};
+        return nullptr;
+    };
+    // A short read is the end of the file, or a read error.
+    auto shortRead = [&](std::size_t bytesRead) {
+        return std::ferror(file) ? refuse(BitmapRefusal::cannotRead, errno)
+                                 : refuse(BitmapRefusal::endsInHeaders, bytesRead);
+    };
+
     std::uint8_t fileHeader[kFileHeaderSize];
-    if (std::fread(fileHeader, 1, sizeof fileHeader, file) != sizeof fileHeader) return nullptr;
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return nullptr;
+    const std::size_t got = std::fread(fileHeader, 1, sizeof fileHeader, file);
+    if (got >= 2 && (fileHeader[0] != 'B' || fileHeader[1] != 'M'))
+        return refuse(BitmapRefusal::notABitmap, got >= 4 ? readU32(fileHeader) : readU16(fileHeader));
+    if (got != sizeof fileHeader) return shortRead(got);
     const std::uint32_t pixelOffset = readU32(fileHeader + 10);
 
     std::uint8_t info[kLargestInfoHeader];
-    if (std::fread(info, 1, 4, file) != 4) return nullptr;
+    const std::size_t sizeField = std::fread(info, 1, 4, file);
+    if (sizeField != 4) return shortRead(kFileHeaderSize + sizeField);
     const std::uint32_t infoSize = readU32(info);
-    if (!isKnownInfoHeaderSize(infoSize)) return nullptr;
-    if (std::fread(info + 4, 1, infoSize - 4, file) != infoSize - 4) return nullptr;
+    if (!isKnownInfoHeaderSize(infoSize)) return refuse(BitmapRefusal::unknownHeader, infoSize);
+    const std::size_t rest = std::fread(info + 4, 1, infoSize - 4, file);
+    if (rest != infoSize - 4) return shortRead(kFileHeaderSize + 4 + rest);
 
     const std::int32_t width = readS32(info + 4);
     const std::int32_t height = readS32(info + 8);
@@ -91,15 +107,19 @@ PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut) {
     const std::uint32_t compression = readU32(info + 16);
     const std::uint32_t coloursUsed = readU32(info + 32);
 
-    if (bitsPerPixel != 8 || compression != 0) return nullptr;
+    if (bitsPerPixel != 8) return refuse(BitmapRefusal::notEightBits, bitsPerPixel);
+    if (compression != 0) return refuse(BitmapRefusal::compressed, compression);
     // A negative height marks a top-down file; a negative width means nothing.
-    if (width < 0 || height == INT32_MIN) return nullptr;
+    if (width < 0) return refuse(BitmapRefusal::negativeWidth, width);
+    const long long rowCount = height < 0 ? -static_cast<long long>(height) : height;
+    if (width > kMaxBitmapSide || rowCount > kMaxBitmapSide)
+        return refuse(BitmapRefusal::tooLarge, width, rowCount);
     const bool topDown = height < 0;
-    const int rows = topDown ? -height : height;
-    if (width > kMaxBitmapSide || rows > kMaxBitmapSide) return nullptr;
+    const int rows = static_cast<int>(rowCount);
 
     const std::uint32_t paletteStart = kFileHeaderSize + infoSize;
-    if (pixelOffset < paletteStart) return nullptr;
+    if (pixelOffset < paletteStart)
+        return refuse(BitmapRefusal::pixelsInsideHeaders, pixelOffset, paletteStart);
 
     // Only the entries stored between the headers and the pixels count; the
     // others stay black, as does any entry a truncated file lacks.
@@ -118,13 +138,13 @@ PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut) {
     const std::size_t rowPixels = static_cast<std::size_t>(width);
     const std::size_t outRowBytes = rowPixels * 3;
     PixelBuffer pixels(new (std::nothrow) std::uint8_t[outRowBytes * static_cast<std::size_t>(rows)]);
-    if (!pixels) return nullptr;
+    if (!pixels) return refuse(BitmapRefusal::noMemory, width, rows);
     adviseHugePages(pixels.get(), outRowBytes * static_cast<std::size_t>(rows));
 
     // Rows are padded to a multiple of 4 bytes in the file.
     const std::size_t storedRowBytes = (rowPixels + 3) & ~std::size_t{3};
     std::unique_ptr<std::uint8_t[]> row(new (std::nothrow) std::uint8_t[storedRowBytes + 1]);
-    if (!row) return nullptr;
+    if (!row) return refuse(BitmapRefusal::noMemory, width, rows);
 
     // An offset past the end of the file (or one the stream cannot reach)
     // simply leaves every pixel missing.
@@ -146,8 +166,52 @@ PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut) {
     return pixels;
 }
 
-PixelBuffer loadPalettedBitmap(const char* path, int* widthOut, int* heightOut) {
+PixelBuffer loadPalettedBitmap(const char* path, int* widthOut, int* heightOut,
+                               BitmapRefusal* why) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-    if (!file) return nullptr;
-    return readPalettedBitmap(file.get(), widthOut, heightOut);
+    if (!file) {
+        if (why) *why = {BitmapRefusal::cannotOpen, errno, 0};
+        return nullptr;
+    }
+    return readPalettedBitmap(file.get(), widthOut, heightOut, why);
+}
+
+std::string describeRefusal(const BitmapRefusal& why) {
+    using R = BitmapRefusal;
+    const auto [first, second] = std::pair(why.first, why.second);
+    const std::uint8_t lead[4] = {std::uint8_t(first), std::uint8_t(first >> 8),
+                                  std::uint8_t(first >> 16), std::uint8_t(first >> 24)};
+    auto text = [](const char* format, auto... values) {
+        char line[160];
+        std::snprintf(line, sizeof line, format, values...);
+        return std::string(line);
+    };
+    switch (why.kind) {
+        case R::cannotOpen: return "cannot open: " + std::string(std::strerror(int(first)));
+        case R::cannotRead: return "cannot read: " + std::string(std::strerror(int(first)));
+        case R::notABitmap:
+            if (std::memcmp(lead, "\x89PNG", 4) == 0) return "not a Windows bitmap (it starts with the PNG signature)";
+            if (std::memcmp(lead, "\xFF\xD8\xFF", 3) == 0) return "not a Windows bitmap (it starts with the JPEG signature)";
+            if (std::memcmp(lead, "GIF8", 4) == 0) return "not a Windows bitmap (it starts with the GIF signature)";
+            return "not a Windows bitmap (it does not start with \"BM\")";
+        case R::endsInHeaders:
+            return first == 0 ? "empty file" : text("ends after %lld bytes, inside its headers", first);
+        case R::unknownHeader:
+            return first == 12 || first == 64
+                       ? text("an OS/2 bitmap (%lld-byte header); only Windows bitmaps are read", first)
+                       : text("unknown header size %lld; only Windows bitmaps are read", first);
+        case R::notEightBits:
+            return text("%lld bits per pixel; only 8-bit paletted pictures are read", first);
+        case R::compressed:
+            return first <= 2 ? "run-length compressed; only uncompressed pictures are read"
+                              : text("compressed (method %lld); only uncompressed pictures are read", first);
+        case R::negativeWidth: return text("negative width %lld", first);
+        case R::tooLarge:
+            return text("%lld x %lld pixels; each side may be at most %d", first, second, kMaxBitmapSide);
+        case R::pixelsInsideHeaders:
+            return text("pixel data offset %lld lies inside the headers, which end at %lld", first, second);
+        case R::noMemory: return text("not enough memory for %lld x %lld pixels", first, second);
+        case R::none: break;
+    }
+    return "not refused";
 }

@@ -31,16 +31,19 @@ DISMISSALS = {
     "destroying the box": lambda d, box: d.xdotool("windowclose", box),
 }
 
-# The picture that fails, the fixture put in its place (None: missing), and
-# how the box is dismissed.
+# The picture that fails, the fixture put in its place (None: missing), how
+# the box is dismissed, and the reason given on standard error.
 CASES = [
-    ("sunset.bmp", None, "clicking OK"),
-    ("colormap.bmp", None, "Return"),
-    ("sunset.bmp", "bits_24.bmp", "Escape"),
-    ("colormap.bmp", "compression_1.bmp", "the close button"),
-    ("sunset.bmp", "cut_in_headers_30.bmp", "Space"),
-    ("colormap.bmp", "million_squared.bmp", "destroying the box"),
+    ("sunset.bmp", None, "clicking OK", "cannot open: No such file or directory"),
+    ("colormap.bmp", None, "Return", "cannot open: No such file or directory"),
+    ("sunset.bmp", "bits_24.bmp", "Escape", "24 bits per pixel; only 8-bit paletted pictures are read"),
+    ("colormap.bmp", "compression_1.bmp", "the close button",
+     "run-length compressed; only uncompressed pictures are read"),
+    ("sunset.bmp", "cut_in_headers_30.bmp", "Space", "ends after 30 bytes, inside its headers"),
+    ("colormap.bmp", "million_squared.bmp", "destroying the box",
+     "1000000 x 1000000 pixels; each side may be at most 16384"),
 ]
+POINTER = ' (see "Your own pictures" in the README)'
 
 
 class PicturesTest(unittest.TestCase):
@@ -60,12 +63,12 @@ class PicturesTest(unittest.TestCase):
                         os.path.join(self.folder, picture))
 
     def test_warning_box_waits_then_status_1(self):
-        for picture, fixture, how in CASES:
+        for picture, fixture, how, reason in CASES:
             with self.subTest(picture=picture, fixture=fixture, dismissed_by=how):
                 self.use(picture, fixture)
-                self.check_box(picture, DISMISSALS[how])
+                self.check_box(picture, DISMISSALS[how], f"{picture}: {reason}{POINTER}")
 
-    def check_box(self, picture, dismiss):
+    def check_box(self, picture, dismiss, reason):
         with h.Display() as display, h.Program(display, self.folder, strace=True) as program:
             box = program.window("Error!")
             self.assertEqual((320, 120), display.geometry(box)[2:])
@@ -79,7 +82,8 @@ class PicturesTest(unittest.TestCase):
             self.assertTrue(program.running(), "the program did not wait")
             dismiss(display, box)
             self.assertEqual(1, program.process.wait(timeout=h.TIMEOUT))
-        self.assertEqual([LINE], [l for l in program.stderr().splitlines() if "Error!" in l])
+        # Which picture and why, then the line of the box.
+        self.assertEqual([reason, LINE], program.stderr().splitlines()[-2:])
         opened = program.opened_files()
         self.assertIn("sunset.bmp", opened)
         self.assertEqual(picture == "colormap.bmp", "colormap.bmp" in opened)
