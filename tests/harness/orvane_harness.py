@@ -44,16 +44,21 @@ def wait_until(condition, what, timeout=TIMEOUT, interval=0.05):
     return result
 
 
+def tool(path):
+    """How to run one of the build's tools; a Windows build's run under Wine."""
+    return ["wine", path] if path.endswith(".exe") else [path]
+
+
 def scratch_folder(test=None, corpus=False):
     """A fresh folder with the sample pictures (and the fixture corpus in
     corpus/), removed after `test`."""
     folder = tempfile.mkdtemp(prefix="orvane-test-")
     if test:
         test.addCleanup(shutil.rmtree, folder, True)
-    subprocess.run([SAMPLE_TOOL, folder], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(tool(SAMPLE_TOOL) + [folder], check=True, stdout=subprocess.DEVNULL)
     if corpus:
         os.mkdir(os.path.join(folder, "corpus"))
-        subprocess.run([CORPUS_TOOL, os.path.join(folder, "corpus")], check=True)
+        subprocess.run(tool(CORPUS_TOOL) + [os.path.join(folder, "corpus")], check=True)
     return folder
 
 
@@ -169,7 +174,7 @@ class Program:
     """
 
     def __init__(self, display, folder, trace=False, strace=False, wrapper=(), argv=(),
-                 command=None, env=None):
+                 command=None, env=None, probe=True):
         self.display, self.folder = display, folder
         self.log_path = os.path.join(folder, "probe.log")
         self.trace_path = os.path.join(folder, "orvane.trace")
@@ -177,7 +182,7 @@ class Program:
         self.stderr_path = os.path.join(folder, "stderr.txt")
         open(self.log_path, "w").close()
         env = dict(env or {})
-        preload = [os.environ.get("LD_PRELOAD", ""), env.pop("LD_PRELOAD", ""), PROBE]
+        preload = [os.environ.get("LD_PRELOAD", ""), env.pop("LD_PRELOAD", ""), PROBE if probe else ""]
         extra = {"ORVANE_PROBE_LOG": self.log_path, **env}
         if trace:
             preload += glob.glob("/usr/lib/*/apitrace/wrappers/glxtrace.so")[:1]
@@ -233,8 +238,8 @@ class Program:
             return frames if len(frames) >= want else None
         return wait_until(enough, f"{count} frames", timeout)
 
-    def window(self, name="Orvane"):
-        return self.display.find_window(name)
+    def window(self, name="Orvane", timeout=TIMEOUT):
+        return self.display.find_window(name, timeout)
 
     def close(self, window, timeout=TIMEOUT):
         """Closes the window as a window manager does; the exit status."""

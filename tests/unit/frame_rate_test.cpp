@@ -6,6 +6,7 @@
 #include <string>
 
 #include "frame_rate.h"
+#include "tick_convert.h"
 #include "tick_source.h"
 #include "tick_timer.h"
 
@@ -49,6 +50,18 @@ TEST(TickTimer, PrefersTheHighResolutionClockAndFallsBackToMilliseconds) {
     EXPECT_EQ(fallback.ticksPerSecond, 1000.0);
     fake_clock::milliseconds = 4294967296.0 + 5;  // past 32 bits: no wrap
     EXPECT_EQ(fallback.now(), 4294967301.0);
+}
+
+// The Windows counter's halves and the 32-bit millisecond time, read without
+// sign and without wrapping at 2^31 or 2^32.
+TEST(TickSource, WindowsClockReadingsBecomeDoublesWithoutSign) {
+    EXPECT_EQ(tick_source::fromHalves(0, 0x7FFFFFFFu), 2147483647.0);
+    EXPECT_EQ(tick_source::fromHalves(0, 0x80000000u), 2147483648.0);
+    EXPECT_EQ(tick_source::fromHalves(0, 0xFFFFFFFFu), 4294967295.0);
+    EXPECT_EQ(tick_source::fromHalves(1, 0), 4294967296.0);
+    EXPECT_EQ(tick_source::fromHalves(3, 0x80000001u), 3 * 4294967296.0 + 2147483649.0);
+    EXPECT_EQ(tick_source::fromMilliseconds(0x80000000u), 2147483648.0);
+    EXPECT_EQ(tick_source::fromMilliseconds(0xFFFFFFFFu), 4294967295.0);
 }
 
 TEST(FrameRateCounter, FirstUpdateStartsThenHundredFramesInASecondGiveOneRate) {

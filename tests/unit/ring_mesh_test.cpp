@@ -77,8 +77,8 @@ TEST(RingMesh, SeamsCloseExactlyWhileTextureCoordinatesRunOn) {
 
     // With the four-decimal PI the closing segment takes up the rest.
     const double regular = 2 * 3.1415 / M;
-    const double closing = 2 * M_PI - (M - 1) * regular;
-    EXPECT_NEAR(closing - regular, 2 * (M_PI - 3.1415), 1e-12);
+    const double pi = std::acos(-1.0), closing = 2 * pi - (M - 1) * regular;
+    EXPECT_NEAR(closing - regular, 2 * (pi - 3.1415), 1e-12);
 }
 
 TEST(RingMesh, NormalsAreUnitAndPointAwayFromTheTube) {
