@@ -16,6 +16,7 @@ import collections
 import glob
 import json
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -134,6 +135,25 @@ def loading(folder, rounds, reps=11):
     return times
 
 
+def wine_run(display, folder, exe, seconds):
+    """(ms from spawn to the first swap, frames/s over `seconds` after a
+    warm-up) of the Windows program under Wine, its swaps read from Wine's
+    own trace of them."""
+    command = ["wine", "cmd", "/c", "set DISPLAY=&& Z:" + exe.replace("/", "\\")]
+    env = {"WINEDEBUG": "+timestamp,trace+wgl", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    with h.Program(display, folder, command=command, probe=False, env=env) as program:
+        def swaps():
+            found = re.findall(r"^(\d+\.\d+):\S*?trace:wgl:glxdrv_wglSwapBuffers", program.stderr(), re.M)
+            return [float(t) for t in found]
+        h.wait_until(swaps, "the first frame", timeout=120, interval=0.005)
+        first = (time.monotonic() - program.started) * 1e3
+        h.wait_until(lambda: len(swaps()) > 30, "the warm-up")
+        start = swaps()[-1]
+        time.sleep(seconds)
+        window = [t for t in swaps() if t > start]
+    return first, (len(window) - 1) / (window[-1] - window[0])
+
+
 def soak(seconds, slack_kib=1024):
     """The demo for a long time, sampled every second; a verdict on memory,
     allocations, the rate text and the rotation. Exit status 0 when all hold."""
@@ -183,40 +203,57 @@ def main():
             for _, order in turns(names, rounds):
                 for name in order:
                     runs[name].append(frame_run(display, folder, name, geometry, seconds))
-            print(f"1. {label}, {rounds} x {seconds} s      " + "".join(f"{n:>24}" for n in names))
+            print(f"1. {label}, {rounds} x {seconds} s      " + "".join(f"{n:>26}" for n in names))
             for i, row in enumerate(["frames/s", "allocations per frame, own",
                                      "allocations per frame, all", "peak resident MiB",
                                      "anonymous MiB at the end"]):
-                cells = "".join(f"{spread([r[i] for r in runs[n]]):>24}" for n in names)
+                cells = "".join(f"{spread([r[i] for r in runs[n]]):>26}" for n in names)
                 print(f"   {row:<32}{cells}")
             ratio = [a[0] / b[0] for a, b in zip(runs["Orvane"], runs["clear+swap"])]
-            print(f"   {'Orvane / clear+swap frames/s':<32}{spread(ratio, 3):>24}")
+            print(f"   {'Orvane / clear+swap frames/s':<32}{spread(ratio, 3):>26}")
 
         starts = collections.defaultdict(list)
         for _, order in turns(names, rounds + 4):
             for name in order:
                 starts[name].append(first_frame(display, folder, name))
         totals = {n: [t for t, _ in starts[n]] for n in names}
-        print("2. Time to first frame (ms)      " + "".join(f"{n:>24}" for n in names))
+        print("2. Time to first frame (ms)      " + "".join(f"{n:>26}" for n in names))
         print(f"   {'spawn .. first swap returned':<32}"
-              + "".join(f"{spread(totals[n]):>24}" for n in names))
+              + "".join(f"{spread(totals[n]):>26}" for n in names))
         share = [100 * own / total for total, own in starts["Orvane"]]
-        print(f"   {'own start-up work, % of total':<32}{spread(share, 2):>24}"
+        print(f"   {'own start-up work, % of total':<32}{spread(share, 2):>26}"
               f"   target <5%: {'met' if statistics.median(share) < 5 else 'MISSED'}")
 
-        print("3. Picture loading (ms)          " + f"{'Orvane':>24}{'Pillow':>24}{'Pillow/Orvane':>16}")
+        print("3. Picture loading (ms)          " + f"{'Orvane':>26}{'Pillow':>26}{'Pillow/Orvane':>16}")
         for name, (ours, pillow) in loading(folder, rounds).items():
             ratio = statistics.median(pillow) / statistics.median(ours)
-            print(f"   {name:<32}{spread(ours, 3):>24}{spread(pillow, 3):>24}{ratio:>15.2f}x"
+            print(f"   {name:<32}{spread(ours, 3):>26}{spread(pillow, 3):>26}{ratio:>15.2f}x"
                   f"   target >=1.5x: {'met' if ratio >= 1.5 else 'MISSED'}")
 
         work = {n: callgrind(display, folder, n) for n in ("Orvane", "clear+swap")}
-        print("4. Work per frame, callgrind, 3 x 20 frames" + "".join(f"{n:>24}" for n in work))
+        print("4. Work per frame, callgrind, 3 x 20 frames" + "".join(f"{n:>26}" for n in work))
         print(f"   {'instructions per frame (M)':<42}"
-              + "".join(f"{spread([t / 1e6 for t, _ in work[n]], 3):>24}" for n in work))
+              + "".join(f"{spread([t / 1e6 for t, _ in work[n]], 3):>26}" for n in work))
         own = [100 * o / t for t, o in work["Orvane"]]
-        print(f"   {'own code, % of the instructions':<42}{spread(own, 4):>24}"
+        print(f"   {'own code, % of the instructions':<42}{spread(own, 4):>26}"
               f"   target <1%: {'met' if statistics.median(own) < 1 else 'MISSED'}")
+        exe = os.path.join(os.path.dirname(BUILD), "build-windows", "orvane.exe")
+        if os.path.exists(exe):
+            runs = collections.defaultdict(list)
+            for _, order in turns(["Linux", "Wine"], rounds):
+                for who in order:
+                    if who == "Wine":
+                        runs[who].append(wine_run(display, folder, exe, seconds))
+                    else:
+                        total, _ = first_frame(display, folder, "Orvane")
+                        runs[who].append((total, frame_run(display, folder, "Orvane", None, seconds)[0]))
+            print("5. The Windows program under Wine   " + f"{'Linux':>26}{'Wine':>26}{'Wine/Linux':>16}")
+            for i, row in enumerate(["ms to the first frame", "frames/s, 300x300"]):
+                medians = [statistics.median(r[i] for r in runs[w]) for w in ("Linux", "Wine")]
+                print(f"   {row:<32}" + "".join(f"{spread([r[i] for r in runs[w]]):>26}"
+                                                 for w in ("Linux", "Wine"))
+                      + f"{medians[1] / medians[0]:>15.2f}x")
+
     shutil.rmtree(folder, True)
     print(f"{os.cpu_count()} CPUs; bench took {time.monotonic() - began:.0f} s")
 
