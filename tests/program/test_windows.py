@@ -4,9 +4,11 @@ the reason on standard error, dismissed in every way, status 1, and the
 colour map never opened when the sunset fails; a handful of hostile
 pictures: frames or the box, never a crash."""
 
+import collections
 import os
 import re
 import shutil
+import struct
 import subprocess
 import unittest
 
@@ -20,10 +22,45 @@ WINE = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 def start(display, folder, env=None):
     """orvane.exe under Wine; its window may take a while to come."""
+    # A Wine server left by the tools (started without a display) would
+    # serve the program's windows too: let it end first.
+    subprocess.run(["wineserver", "-w"], check=True)
     # freeglut takes DISPLAY for a Windows device name: hidden from that side.
     exe = "Z:" + h.PROGRAM.replace("/", "\\")
     return h.Program(display, folder, command=["wine", "cmd", "/c", f"set DISPLAY=&& {exe}"],
                      probe=False, env={**WINE, **(env or {})})
+
+
+def f32(text):
+    """A number as GL gets it (single precision), as Wine's trace prints it."""
+    return "%.6f" % struct.unpack("f", struct.pack("f", float(text)))[0]
+
+
+def stroke_font():
+    """{a character's stroke points: the character}, from the freeglut sources
+    the Windows build was made from."""
+    source = os.path.join(os.path.dirname(h.PROGRAM), "src", "freeglut", "src", "fg_stroke_roman.c")
+    points = collections.defaultdict(list)
+    with open(source) as f:
+        for code, body in re.findall(r"StrokeRoman_ch(\d+)st\d+\[\] =\s*\{(.*?)\};", f.read(), re.S):
+            points[code] += [f32(v) for v in re.findall(r"(-?[\d.]+)f", body)]
+    return {tuple(p): chr(int(code)) for code, p in points.items()}
+
+
+def frames_from_trace(trace, font):
+    """[(Wine's time of the swap, the text stroked in that frame)], read from
+    Wine's trace of the GL calls: each character's strokes, then its advance."""
+    frames, text, points = [], "", []
+    for stamp, call, args in re.findall(r"^(\d+\.\d+):\S*?trace:\w+:(\w+) ?(.*)$", trace, re.M):
+        if call == "glxdrv_wglSwapBuffers":
+            frames.append((float(stamp), text))
+            text = ""
+        elif call == "glVertex2f":
+            points += [f32(v) for v in re.findall(r"-?[\d.]+", args)[:2]]
+        elif call == "glTranslatef":
+            text += font.get(tuple(points), "?") if points else " "
+            points = []
+    return frames
 
 
 def press(key):
@@ -78,6 +115,25 @@ class WindowsTest(unittest.TestCase):
         measured = round(len("FPS = 000.00") * h.MONO_WIDTH) * h.SCALE
         self.assertLess(abs(min(xs) - (400 - measured)), 2 * h.MONO_WIDTH * h.SCALE)
         self.assertAlmostEqual(250 - h.BASELINE, max(ys) + 0.5, delta=1.5)
+
+    def test_rate_text_matches_the_swaps_wine_counts(self):
+        self.use()
+        font, env = stroke_font(), {"WINEDEBUG": "+timestamp,trace+opengl,trace+wgl"}
+        with h.Display() as display, start(display, self.folder, env) as program:
+            window = program.window(timeout=90)
+            h.wait_until(lambda: len({t for _, t in frames_from_trace(program.stderr(), font)}) > 4,
+                         "four rates", timeout=90, interval=2)
+            self.assertEqual(0, program.close(window))
+        frames = frames_from_trace(program.stderr(), font)
+        texts = [text for _, text in frames]
+        changes = [k for k in range(1, len(frames)) if texts[k] != texts[k - 1]]
+        self.assertEqual("", texts[0])
+        self.assertGreaterEqual(len(changes), 3, texts[-1])
+        for p, k in zip(changes, changes[1:]):
+            self.assertRegex(texts[k], r"^FPS = \d+\.\d\d$")
+            counted = (k - p) / (frames[k][0] - frames[p][0])
+            if frames[k][0] - frames[p][0] < 2.0:  # not two rates that print alike
+                self.assertAlmostEqual(float(texts[k][6:]), counted, delta=0.05 * counted)
 
     def test_message_box_then_status_1(self):
         cases = [
