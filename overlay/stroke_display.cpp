@@ -23,7 +23,7 @@ void StrokeFrameRateDisplay::draw() {
 
     glColor3d(red, green, blue);
     // Stroke-font units to pixels: 152.38 units make textSize pixels.
-    const double scale = textSize * 0.006562541015881349;
+    const double scale = textSize / 152.38;
     // Measured in the monospaced font, drawn in the proportional one, so the
     // text ends near, not exactly at, the right edge.
     const auto* characters = reinterpret_cast<const unsigned char*>(text);
