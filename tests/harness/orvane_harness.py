@@ -144,7 +144,8 @@ class Frame:
 
 
 class Log:
-    """The probe's log read back: frames, reshapes (time, size) and marks."""
+    """The probe's log read back: frames, reshapes (time, size), and the
+    times of each mark."""
 
     def __init__(self, path):
         self.frames, self.reshapes, self.marks, self.kinds = [], [], {}, []
@@ -160,9 +161,8 @@ class Log:
                     self.frames.append(Frame(fields))
                 elif fields[0] == "reshape":
                     self.reshapes.append((float(fields[1]), (int(fields[2]), int(fields[3]))))
-                elif fields[0] in ("mark", "start"):
-                    self.marks.setdefault(fields[-1] if fields[0] == "mark" else "start",
-                                          float(fields[1]))
+                elif fields[0] == "mark":
+                    self.marks.setdefault(fields[2], []).append(float(fields[1]))
 
 
 class Program:

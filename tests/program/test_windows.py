@@ -23,8 +23,9 @@ WINE = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 def start(display, folder, env=None):
     """orvane.exe under Wine; its window may take a while to come."""
     # A Wine server left by the tools (started without a display) would
-    # serve the program's windows too: let it end first.
-    subprocess.run(["wineserver", "-w"], check=True)
+    # serve the program's windows too, and a program left by a failed check
+    # would go on: end them first.
+    subprocess.run(["wineserver", "-k"])
     # freeglut takes DISPLAY for a Windows device name: hidden from that side.
     exe = "Z:" + h.PROGRAM.replace("/", "\\")
     return h.Program(display, folder, command=["wine", "cmd", "/c", f"set DISPLAY=&& {exe}"],
