@@ -38,6 +38,14 @@ def spread(values, digits=1):
             f"({min(values):.{digits}f}-{max(values):.{digits}f})")
 
 
+def row(label, cells, note="", width=32):
+    print(f"   {label:<{width}}" + "".join(f"{cell:>26}" for cell in cells) + note)
+
+
+def target(what, ok):
+    return f"   target {what}: {'met' if ok else 'MISSED'}"
+
+
 def turns(names, rounds):
     for r in range(rounds):
         yield r, (names if r % 2 == 0 else names[::-1])
@@ -222,25 +230,24 @@ def main():
                 starts[name].append(first_frame(display, folder, name))
         totals = {n: [t for t, _ in starts[n]] for n in names}
         print("2. Time to first frame (ms)      " + "".join(f"{n:>26}" for n in names))
-        print(f"   {'spawn .. first swap returned':<32}"
-              + "".join(f"{spread(totals[n]):>26}" for n in names))
+        row("spawn .. first swap returned", [spread(totals[n]) for n in names])
         share = [100 * own / total for total, own in starts["Orvane"]]
-        print(f"   {'own start-up work, % of total':<32}{spread(share, 2):>26}"
-              f"   target <5%: {'met' if statistics.median(share) < 5 else 'MISSED'}")
+        row("own start-up work, % of total", [spread(share, 2)],
+            target("<5%", statistics.median(share) < 5))
 
         print("3. Picture loading (ms)          " + f"{'Orvane':>26}{'Pillow':>26}{'Pillow/Orvane':>16}")
         for name, (ours, pillow) in loading(folder, rounds).items():
             ratio = statistics.median(pillow) / statistics.median(ours)
-            print(f"   {name:<32}{spread(ours, 3):>26}{spread(pillow, 3):>26}{ratio:>15.2f}x"
-                  f"   target >=1.5x: {'met' if ratio >= 1.5 else 'MISSED'}")
+            row(name, [spread(ours, 3), spread(pillow, 3)],
+                f"{ratio:>15.2f}x" + target(">=1.5x", ratio >= 1.5))
 
         work = {n: callgrind(display, folder, n) for n in ("Orvane", "clear+swap")}
         print("4. Work per frame, callgrind, 3 x 20 frames" + "".join(f"{n:>26}" for n in work))
-        print(f"   {'instructions per frame (M)':<42}"
-              + "".join(f"{spread([t / 1e6 for t, _ in work[n]], 3):>26}" for n in work))
+        row("instructions per frame (M)", [spread([t / 1e6 for t, _ in work[n]], 3) for n in work],
+            width=42)
         own = [100 * o / t for t, o in work["Orvane"]]
-        print(f"   {'own code, % of the instructions':<42}{spread(own, 4):>26}"
-              f"   target <1%: {'met' if statistics.median(own) < 1 else 'MISSED'}")
+        row("own code, % of the instructions", [spread(own, 4)],
+            target("<1%", statistics.median(own) < 1), width=42)
         exe = os.path.join(os.path.dirname(BUILD), "build-windows", "orvane.exe")
         if os.path.exists(exe):
             runs = collections.defaultdict(list)
