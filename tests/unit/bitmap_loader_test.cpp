@@ -166,12 +166,6 @@ TEST_F(BitmapLoader, SaysWhyItRefuses) {
     EXPECT_TRUE(folder.kind == BitmapRefusal::cannotRead || folder.kind == BitmapRefusal::cannotOpen);
 }
 
-TEST_F(BitmapLoader, TurnsBlueGreenRedIntoRedGreenBlue) {
-    const Bytes file = bmp::encode({2, 1, {{0, 0, 0}, {0x30, 0x20, 0x10}}, {1, 1}});
-    ASSERT_EQ(Bytes(file.begin() + 58, file.begin() + 62), (Bytes{0x10, 0x20, 0x30, 0}));
-    expectLoads(write(file), {true, 2, 1, {0x30, 0x20, 0x10, 0x30, 0x20, 0x10}});
-}
-
 // Fixtures with random bytes changed and cut at random: whole-row reads
 // must give what byte-at-a-time decoding gives.
 TEST_F(BitmapLoader, MatchesByteAtATimeDecodingOnMutatedFixtures) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "frame_rate.h"
 #include "tick_convert.h"
@@ -55,12 +56,9 @@ TEST(TickTimer, PrefersTheHighResolutionClockAndFallsBackToMilliseconds) {
 // The Windows counter's halves and the 32-bit millisecond time, read without
 // sign and without wrapping at 2^31 or 2^32.
 TEST(TickSource, WindowsClockReadingsBecomeDoublesWithoutSign) {
-    EXPECT_EQ(tick_source::fromHalves(0, 0x7FFFFFFFu), 2147483647.0);
-    EXPECT_EQ(tick_source::fromHalves(0, 0x80000000u), 2147483648.0);
-    EXPECT_EQ(tick_source::fromHalves(0, 0xFFFFFFFFu), 4294967295.0);
-    EXPECT_EQ(tick_source::fromHalves(1, 0), 4294967296.0);
-    EXPECT_EQ(tick_source::fromHalves(3, 0x80000001u), 3 * 4294967296.0 + 2147483649.0);
-    EXPECT_EQ(tick_source::fromMilliseconds(0x80000000u), 2147483648.0);
+    for (auto [high, low, value] : {std::tuple{0, 0x7FFFFFFFu, 2147483647.0}, {0, 0xFFFFFFFFu, 4294967295.0},
+                                    {3, 0x80000001u, 3 * 4294967296.0 + 2147483649.0}})
+        EXPECT_EQ(tick_source::fromHalves(high, low), value) << high << " " << low;
     EXPECT_EQ(tick_source::fromMilliseconds(0xFFFFFFFFu), 4294967295.0);
 }
 
@@ -146,15 +144,6 @@ TEST(FrameRateText, LongFormatsAndTextsAreCutAt80) {
         EXPECT_EQ(std::string(wide.text), std::string(full, 80)) << format;
         EXPECT_EQ(wide.text[80], '\0');
     }
-}
-
-TEST(StrokeFrameRateDisplay, ProgramDisplayIsGreenAtSize24EverySecond) {
-    EXPECT_STREQ(frameRateDisplay.format, "FPS = %.2lf");
-    EXPECT_EQ(frameRateDisplay.intervalSeconds, 1.0);
-    EXPECT_EQ(frameRateDisplay.red + frameRateDisplay.blue, 0.0);
-    EXPECT_EQ(frameRateDisplay.green, 1.0);
-    EXPECT_EQ(frameRateDisplay.textSize, 24);
-    EXPECT_FALSE(frameRateDisplay.started);
 }
 
 }  // namespace
