@@ -150,9 +150,8 @@ def wine_run(display, folder, exe, seconds):
     """(ms from spawn to the first swap, frames/s over `seconds` after a
     warm-up) of the Windows program under Wine, its swaps read from Wine's
     own trace of them."""
-    command = ["wine", "cmd", "/c", "set DISPLAY=&& Z:" + exe.replace("/", "\\")]
-    env = {"WINEDEBUG": "+timestamp,trace+wgl", "WINEDLLOVERRIDES": "mscoree,mshtml="}
-    with h.Program(display, folder, command=command, probe=False, env=env) as program:
+    env = {"WINEDEBUG": "+timestamp,trace+wgl"}
+    with h.Program(display, folder, command=[exe], env=env) as program:
         def swaps():
             found = re.findall(r"^(\d+\.\d+):\S*?trace:wgl:glxdrv_wglSwapBuffers", program.stderr(), re.M)
             return [float(t) for t in found]
@@ -162,7 +161,6 @@ def wine_run(display, folder, exe, seconds):
         start = swaps()[-1]
         time.sleep(seconds)
         window = [t for t in swaps() if t > start]
-    subprocess.run(["wineserver", "-k"])  # the program itself outlives its launcher
     return first, (len(window) - 1) / (window[-1] - window[0])
 
 

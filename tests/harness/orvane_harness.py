@@ -1,8 +1,9 @@
 """Runs the real program in a private Xvfb and watches it from outside: the
-probe's log, screenshots, apitrace recordings, strace, X events.
+probe's log, screenshots, apitrace recordings, the files it opens, X events.
+A Windows build (ORVANE_BIN ends in .exe) runs under Wine, without the probe.
 
 Used by the program tests, the soak run and the benchmarks. Paths come from
-the environment (CTest sets them; bench/run and tests/soak.py too).
+the environment (CTest sets them; bench/run too).
 """
 
 import glob
@@ -23,7 +24,8 @@ PROBE = os.environ.get("ORVANE_PROBE")
 SAMPLE_TOOL = os.environ.get("ORVANE_SAMPLE_TOOL")
 CORPUS_TOOL = os.environ.get("ORVANE_CORPUS_TOOL")
 SANITIZED = os.environ.get("ORVANE_SANITIZED") == "1"
-TIMEOUT = 60.0 if SANITIZED else 30.0
+WINDOWS = (PROGRAM or "").endswith(".exe")
+TIMEOUT = 90.0 if WINDOWS else 60.0 if SANITIZED else 30.0
 
 # GLUT's stroke fonts at the program's text size: 152.38 font units make 24
 # pixels; the baseline is 120 units up; capitals and digits are 100 high;
@@ -169,18 +171,27 @@ class Program:
     """The program started in `folder` on `display`, with the probe; killed
     when the test ends if still running.
 
-    trace: record its GL calls with apitrace; strace: log the files it opens;
-    wrapper: a command to run it under (valgrind); argv: GLUT options.
+    trace: record its GL calls with apitrace; watch: note the files opened
+    in `folder`; wrapper: a command to run it under (valgrind); argv: GLUT
+    options; command: another program (an .exe runs under Wine).
     """
 
-    def __init__(self, display, folder, trace=False, strace=False, wrapper=(), argv=(),
+    def __init__(self, display, folder, trace=False, watch=False, wrapper=(), argv=(),
                  command=None, env=None, probe=True):
         self.display, self.folder = display, folder
         self.log_path = os.path.join(folder, "probe.log")
         self.trace_path = os.path.join(folder, "orvane.trace")
-        self.strace_path = os.path.join(folder, "strace.log")
         self.stderr_path = os.path.join(folder, "stderr.txt")
         open(self.log_path, "w").close()
+        command = command or [PROGRAM]
+        self.wine = command[0].endswith(".exe")
+        if self.wine:
+            # A Wine server left by a tool started without a display would
+            # serve these windows too; freeglut takes DISPLAY for a Windows
+            # device name, so it is hidden from that side.
+            subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
+            command = ["wine", "cmd", "/c", "set DISPLAY=&& Z:" + command[0].replace("/", "\\")]
+            env, probe = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", **(env or {})}, False
         env = dict(env or {})
         preload = [os.environ.get("LD_PRELOAD", ""), env.pop("LD_PRELOAD", ""), PROBE if probe else ""]
         extra = {"ORVANE_PROBE_LOG": self.log_path, **env}
@@ -188,17 +199,17 @@ class Program:
             preload += glob.glob("/usr/lib/*/apitrace/wrappers/glxtrace.so")[:1]
             extra["TRACE_FILE"] = self.trace_path
         extra["LD_PRELOAD"] = " ".join(filter(None, preload))
-        # Sanitizer builds: the preloaded libraries come before the runtime;
-        # under a tracer LeakSanitizer cannot stop the world.
+        # Sanitizer builds: the preloaded libraries come before the runtime.
         asan = [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]
-        extra["ASAN_OPTIONS"] = ":".join(filter(None, asan + ["detect_leaks=0"] * strace))
-        prefix = list(wrapper)
-        if strace:  # the preloads go to the program, not to strace
-            prefix = ["strace", "-f", "-qq", "-e", "trace=open,openat", "-o", self.strace_path,
-                      "-E", "LD_PRELOAD=" + extra.pop("LD_PRELOAD")]
+        extra["ASAN_OPTIONS"] = ":".join(filter(None, asan))
+        self.watcher = None
+        if watch:  # by whatever process opens them (Wine's server, under Wine)
+            self.watcher = subprocess.Popen(["inotifywait", "-m", "-e", "open", "--format", "%f", folder],
+                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            wait_until(lambda: "established" in self.watcher.stderr.readline(), "inotifywait")
         self.stderr_file = open(self.stderr_path, "w")
         self.started = time.monotonic()
-        self.process = subprocess.Popen(prefix + (command or [PROGRAM]) + list(argv), cwd=folder,
+        self.process = subprocess.Popen(list(wrapper) + command + list(argv), cwd=folder,
                                         env=display.env(extra), stdout=subprocess.DEVNULL,
                                         stderr=self.stderr_file)
 
@@ -212,6 +223,11 @@ class Program:
         if self.process.poll() is None:
             self.process.kill()
         self.process.wait()
+        if self.wine:  # the program outlives its launcher
+            subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
+        if self.watcher:
+            self.watcher.kill()
+            self.watcher.wait()
         self.stderr_file.close()
 
     def running(self):
@@ -247,8 +263,10 @@ class Program:
         return self.process.wait(timeout=timeout)
 
     def opened_files(self):
-        with open(self.strace_path) as f:
-            return re.findall(r'open(?:at)?\((?:AT_FDCWD, )?"([^"]*)"', f.read())
+        """The names of the files opened in the folder so far (watch=True)."""
+        time.sleep(0.2)
+        self.watcher.terminate()
+        return self.watcher.communicate()[0].split()
 
     def gl_calls(self):
         """The program's calls from the apitrace recording as apitrace prints

@@ -1,7 +1,7 @@
-"""One run of the program as a person sees it, then dragged about, with
-every GL call recorded by apitrace: the calls of set-up, of each reshape and
-of each frame against call_order.golden; the picture, the ring and the rate
-text on screen; the rate against the frames counted from outside; no
+"""One run of the program, dragged about, with every GL call recorded by
+apitrace: the calls of set-up, of each reshape and of each frame against
+call_order.golden, with the ring's angles and the rate text's place; the rate
+against the frames counted from outside, none in the first second; no
 allocation of its own per frame; a zero-height reshape that makes no call,
 and a projection for every other size, down to 1x1 and far beyond the
 screen."""
@@ -22,7 +22,6 @@ GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "call_order.go
 NAMES = ("SUNSET", "COLORMAP", "RING")  # bound once for the whole run
 STROKE = re.compile(r"glBegin\(mode = GL_LINE_STRIP\)|glVertex2f\(.*\)|glEnd\(\)"
                     r"|glTranslatef\(x = (.*), y = 0, z = 0\)")
-SIZE = (400, 250)
 rng = random.Random(7)
 SIZES = [(1, 1), (3000, 2000), (1, 700), (700, 1)] + [
     (rng.randint(1, 1200), rng.randint(1, 900)) for _ in range(100)] + [(640, 480)]
@@ -101,17 +100,9 @@ class WindowTest(unittest.TestCase):
         cls.folder = h.scratch_folder()
         with h.Display() as display, h.Program(display, cls.folder, trace=True) as program:
             window = program.window()
-            program.wait_frames(1)
-            cls.early = display.screenshot(window)
-            cls.early_taken = time.monotonic()
             # X never makes a window 0 high, but a window manager may say so.
             display.configure_notify(window, 300, 0)
             h.wait_until(lambda: (300, 0) in [s for _, s in program.log().reshapes], "reshape")
-            display.xdotool("windowmove", window, 16, 16, "windowsize", window, *SIZE)
-            drawn_at(program, SIZE)
-            h.wait_until(lambda: any(f.text for f in program.frames()), "the rate text")
-            program.wait_frames(5)
-            cls.shot, cls.text = cls.steady_screenshot(display, program, window)
             # The first four one by one, the rest in a burst.
             for size in SIZES[:4]:
                 display.xdotool("windowsize", window, *size)
@@ -129,21 +120,6 @@ class WindowTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.folder, True)
-
-    @staticmethod
-    def steady_screenshot(display, program, window):
-        """A screenshot and the text of the frames it can show, taken while
-        that text did not change."""
-        for _ in range(3):
-            before = time.monotonic()
-            shot = display.screenshot(window)
-            after = time.monotonic()
-            frames = program.wait_frames(1)
-            texts = {f.text for f in frames if f.time >= before and f.time <= after}
-            texts.add([f for f in frames if f.time < before][-1].text)
-            if len(texts) == 1:
-                return shot, texts.pop()
-        raise AssertionError("the rate text kept changing during the screenshots")
 
     def test_set_up_reshapes_and_frames_follow_the_golden_calls(self):
         self.assertEqual(0, self.status)
@@ -194,52 +170,6 @@ class WindowTest(unittest.TestCase):
         self.assertEqual([], frames[0][1], "text in the first frame")
         self.assertGreater(steps, len(frames) / 2, "most frames come from idle calls")
 
-    def test_picture_fills_the_window_and_the_ring_sits_in_the_middle(self):
-        self.assertEqual(0, self.status)
-        picture = os.path.join(self.folder, "sunset.bmp")
-        for corner, worst in h.corner_differences(self.shot, picture).items():
-            self.assertLessEqual(worst, h.TOLERANCE, f"corner {corner}")
-        # The ring (outer radius 2.5 at a distance of 8) stays inside a disc
-        # around the middle; the rate text sits at the bottom right.
-        width, height = self.shot.size
-        pixels, expected = self.shot.load(), h.stretched(picture, width, height)
-        covered = stray = outside = 0
-        for y in range(height):
-            for x in range(width):
-                off = h.difference(pixels[x, y], expected(x, y)) > h.TOLERANCE
-                if (x + 0.5 - width / 2) ** 2 + (y + 0.5 - height / 2) ** 2 <= (0.41 * height) ** 2:
-                    covered += off
-                elif y < height - 48 or x < width // 4:
-                    outside += 1
-                    stray += off
-        self.assertLessEqual(stray, outside * 0.002, "the background differs outside the ring")
-        self.assertGreater(covered, 0.05 * width * height, "no ring over the background")
-
-    def test_rate_text_is_green_at_the_bottom_right_after_the_first_second(self):
-        first_text = next(f for f in self.log.frames if f.text)
-        self.assertGreaterEqual(first_text.time - self.log.reshapes[0][0], 1.0 - 1e-6)
-        self.assertLess(self.early_taken, first_text.time, "the early screenshot came too late")
-        self.assertEqual([], h.green_pixels(self.early), "text during the first second")
-        colours = self.early.getcolors(1 << 20)
-        self.assertLess(max(colours)[0], 0.5 * self.early.size[0] * self.early.size[1],
-                        "the early screenshot shows no picture")
-
-        self.assertRegex(self.text, r"^FPS = \d+\.\d\d$")
-        width, height = self.shot.size
-        green = h.green_pixels(self.shot)
-        self.assertTrue(green, f"no green text on screen, although the frame drew {self.text!r}")
-        xs, ys = [x for x, _ in green], [y for _, y in green]
-        # Placed by its monospaced width, drawn in the proportional font: it
-        # starts where the monospaced text would, plus the first letter's own
-        # margin, and ends short of the right edge.
-        measured = round(len(self.text) * h.MONO_WIDTH) * h.SCALE
-        self.assertTrue(width - measured - 1 <= min(xs) <= width - measured + 6, min(xs))
-        self.assertLess(max(xs), width - 0.1 * measured)
-        self.assertGreater(max(xs) - min(xs), measured / 2)
-        # Pixel row r, counted from the top, spans height - r - 1 to height - r.
-        self.assertAlmostEqual(height - h.BASELINE, max(ys) + 0.5, delta=1.5)
-        self.assertAlmostEqual(height - h.BASELINE - h.CAP_HEIGHT, min(ys) + 0.5, delta=1.5)
-
     def test_rate_shown_matches_the_frames_swapped(self):
         # Frame k's update reads the clock between the previous swap (or the
         # first reshape) and its own swap; a new rate shows in the first frame
@@ -249,6 +179,8 @@ class WindowTest(unittest.TestCase):
         begins = [self.log.reshapes[0][0]] + ends[:-1]
         texts = [f.text for f in frames]
         self.assertEqual("", texts[0])
+        first = next(f for f in frames if f.text)
+        self.assertGreaterEqual(first.time - self.log.reshapes[0][0], 1.0 - 1e-6, "text in the first second")
         changes = [k for k in range(1, len(frames)) if texts[k] != texts[k - 1]]
         self.assertGreaterEqual(len(changes), 3)
         for p, k in zip([0] + changes, changes):
