@@ -214,13 +214,12 @@ def main():
                 for name in order:
                     runs[name].append(frame_run(display, folder, name, geometry, seconds))
             print(f"1. {label}, {rounds} x {seconds} s      " + "".join(f"{n:>26}" for n in names))
-            for i, row in enumerate(["frames/s", "allocations per frame, own",
-                                     "allocations per frame, all", "peak resident MiB",
-                                     "anonymous MiB at the end"]):
-                cells = "".join(f"{spread([r[i] for r in runs[n]]):>26}" for n in names)
-                print(f"   {row:<32}{cells}")
+            for i, what in enumerate(["frames/s", "allocations per frame, own",
+                                      "allocations per frame, all", "peak resident MiB",
+                                      "anonymous MiB at the end"]):
+                row(what, [spread([r[i] for r in runs[n]]) for n in names])
             ratio = [a[0] / b[0] for a, b in zip(runs["Orvane"], runs["clear+swap"])]
-            print(f"   {'Orvane / clear+swap frames/s':<32}{spread(ratio, 3):>26}")
+            row("Orvane / clear+swap frames/s", [spread(ratio, 3)])
 
         starts = collections.defaultdict(list)
         for _, order in turns(names, rounds + 4):
@@ -257,11 +256,10 @@ def main():
                         total, _ = first_frame(display, folder, "Orvane")
                         runs[who].append((total, frame_run(display, folder, "Orvane", None, seconds)[0]))
             print("5. The Windows program under Wine   " + f"{'Linux':>26}{'Wine':>26}{'Wine/Linux':>16}")
-            for i, row in enumerate(["ms to the first frame", "frames/s, 300x300"]):
+            for i, what in enumerate(["ms to the first frame", "frames/s, 300x300"]):
                 medians = [statistics.median(r[i] for r in runs[w]) for w in ("Linux", "Wine")]
-                print(f"   {row:<32}" + "".join(f"{spread([r[i] for r in runs[w]]):>26}"
-                                                 for w in ("Linux", "Wine"))
-                      + f"{medians[1] / medians[0]:>15.2f}x")
+                row(what, [spread([r[i] for r in runs[w]]) for w in ("Linux", "Wine")],
+                    f"{medians[1] / medians[0]:>15.2f}x")
 
     shutil.rmtree(folder, True)
     print(f"{os.cpu_count()} CPUs; bench took {time.monotonic() - began:.0f} s")
