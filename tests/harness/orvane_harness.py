@@ -225,9 +225,9 @@ class Program:
         self.process.wait()
         if self.wine:  # the program outlives its launcher
             subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
-        if self.watcher:
+        if self.watcher and self.watcher.poll() is None:
             self.watcher.kill()
-            self.watcher.wait()
+            self.watcher.communicate()
         self.stderr_file.close()
 
     def running(self):
