@@ -264,7 +264,7 @@ class Program:
 
     def opened_files(self):
         """The names of the files opened in the folder so far (watch=True)."""
-        time.sleep(0.2)
+        time.sleep(0.2)  # events still on their way
         self.watcher.terminate()
         return self.watcher.communicate()[0].split()
 
