@@ -135,7 +135,7 @@ class PicturesTest(unittest.TestCase):
         with open(os.path.join(self.folder, "corpus", "corpus.tsv")) as table:
             fixtures = [line.split() for line in table]
         with h.Display() as display:
-            for number, (name, outcome) in enumerate(fixtures[::7 if h.WINDOWS else 1]):
+            for number, (name, outcome) in enumerate(fixtures[::10 if h.WINDOWS else 1]):
                 role = ("sunset.bmp", "colormap.bmp")[number % 2]
                 self.use(role, name)
                 with self.subTest(name, role=role), h.Program(display, self.folder) as program:

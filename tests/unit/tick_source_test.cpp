@@ -28,9 +28,10 @@ TEST(TickSource, PlatformClocksAgreeWithTheStandardClock) {
     const double after = seconds();
     EXPECT_GE(ticksElapsed, (stopping - started) * 0.999);
     EXPECT_LE(ticksElapsed, (after - before) * 1.001);
-    // Whole, perhaps coarse, milliseconds.
-    EXPECT_GE(millisecondsElapsed, stopping - started - 0.02);
-    EXPECT_LE(millisecondsElapsed, after - before + 0.02);
+    // Whole milliseconds, from a clock that may tick coarsely (Wine updates
+    // it from a timer).
+    EXPECT_GE(millisecondsElapsed, stopping - started - 0.05);
+    EXPECT_LE(millisecondsElapsed, after - before + 0.05);
 }
 
 }  // namespace
