@@ -105,10 +105,8 @@ class Display:
         values = dict(line.split("=") for line in out)
         return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
-    def screenshot(self, window=None):
+    def screenshot(self, window):
         image = ImageGrab.grab(xdisplay=self.name).convert("RGB")
-        if window is None:
-            return image
         # Exactly the window's area, also where it hangs off the screen.
         x, y, w, h = self.geometry(window)
         return image.crop((x, y, x + w, y + h))
@@ -138,7 +136,7 @@ class Frame:
     """One frame line of the probe's log."""
 
     def __init__(self, f):
-        self.number, self.time = int(f[1]), float(f[2])
+        self.time = float(f[2])
         self.own_allocs, self.library_allocs = int(f[3]), int(f[4])
         self.viewport = (int(f[5]), int(f[6]))
         self.angles = (float(f[7]), float(f[8]))
