@@ -1,5 +1,6 @@
 // Linux form of the warning box: a small dialog of the program's own, drawn
 // with plain Xlib, since X has no message-box service.
+#include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -118,7 +119,11 @@ void showWarningBox(const char* caption, const char* text) {
     std::fprintf(stderr, "%s %s\n", caption, text);
     std::fflush(stderr);
 
-    Display* display = XOpenDisplay(nullptr);
+    // The box goes where the window is: the display GLUT opened (its
+    // -display option included), not necessarily DISPLAY's. A connection of
+    // its own keeps GLUT's events and resources apart.
+    Display* glutDisplay = glXGetCurrentDisplay();
+    Display* display = XOpenDisplay(glutDisplay ? DisplayString(glutDisplay) : nullptr);
     if (!display) return;
     const int screen = DefaultScreen(display);
     const Window root = RootWindow(display, screen);
