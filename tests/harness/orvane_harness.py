@@ -10,7 +10,6 @@ import glob
 import math
 import os
 import re
-import shutil
 import subprocess
 import tempfile
 import time
@@ -51,12 +50,10 @@ def tool(path):
     return ["wine", path] if path.endswith(".exe") else [path]
 
 
-def scratch_folder(test=None, corpus=False):
+def scratch_folder(corpus=False):
     """A fresh folder with the sample pictures (and the fixture corpus in
-    corpus/), removed after `test`."""
+    corpus/); the caller removes it."""
     folder = tempfile.mkdtemp(prefix="orvane-test-")
-    if test:
-        test.addCleanup(shutil.rmtree, folder, True)
     subprocess.run(tool(SAMPLE_TOOL) + [folder], check=True, stdout=subprocess.DEVNULL)
     if corpus:
         os.mkdir(os.path.join(folder, "corpus"))
@@ -93,11 +90,14 @@ class Display:
         return subprocess.run(["xdotool", *map(str, args)], env=self.env(), check=True,
                               capture_output=True, text=True, timeout=timeout).stdout.split()
 
+    def visible(self, name):
+        """The id of a visible window named `name`, or None."""
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(name)}$"],
+                             env=self.env(), capture_output=True, text=True).stdout.split()
+        return ids[0] if ids else None
+
     def find_window(self, name, timeout=TIMEOUT):
-        def found():
-            return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{name}$"],
-                                  env=self.env(), capture_output=True, text=True).stdout.split()
-        return wait_until(found, f"a window named {name!r}", timeout, 0.1)[0]
+        return wait_until(lambda: self.visible(name), f"a window named {name!r}", timeout, 0.1)
 
     def geometry(self, window):
         """(x, y, width, height) of a window."""
@@ -170,12 +170,12 @@ class Program:
     when the test ends if still running.
 
     trace: record its GL calls with apitrace; watch: note the files opened
-    in `folder`; wrapper: a command to run it under (valgrind); argv: GLUT
-    options; command: another program (an .exe runs under Wine).
+    in `folder`; argv: GLUT options; command: another program (an .exe runs
+    under Wine).
     """
 
-    def __init__(self, display, folder, trace=False, watch=False, wrapper=(), argv=(),
-                 command=None, env=None, probe=True):
+    def __init__(self, display, folder, trace=False, watch=False, argv=(), command=None,
+                 env=None, probe=True):
         self.display, self.folder = display, folder
         self.log_path = os.path.join(folder, "probe.log")
         self.trace_path = os.path.join(folder, "orvane.trace")
@@ -207,7 +207,7 @@ class Program:
             wait_until(lambda: "established" in self.watcher.stderr.readline(), "inotifywait")
         self.stderr_file = open(self.stderr_path, "w")
         self.started = time.monotonic()
-        self.process = subprocess.Popen(list(wrapper) + command + list(argv), cwd=folder,
+        self.process = subprocess.Popen(command + list(argv), cwd=folder,
                                         env=display.env(extra), stdout=subprocess.DEVNULL,
                                         stderr=self.stderr_file)
 
