@@ -19,6 +19,9 @@ GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "call_order.go
 NAMES = ("SUNSET", "COLORMAP", "RING")  # bound once for the whole run
 STROKE = re.compile(r"glBegin\(mode = GL_LINE_STRIP\)|glVertex2f\(.*\)|glEnd\(\)"
                     r"|glTranslatef\(x = (.*), y = 0, z = 0\)")
+# GLUT's stroke fonts at the program's text size: 152.38 font units make 24
+# pixels; every monospaced character is 104.76 units wide.
+SCALE, MONO_WIDTH = 24 / 152.38, 104.76
 rng = random.Random(7)
 SIZES = [(1, 1), (3000, 2000), (1, 700), (700, 1)] + [
     (rng.randint(1, 1200), rng.randint(1, 900)) for _ in range(100)] + [(640, 480)]
@@ -140,9 +143,9 @@ def test_set_up_reshapes_and_frames_follow_the_golden_calls(run, folder):
         assert close(v["ANGLE_X"], angle_x) and close(v["ANGLE_Y"], angle_y), f"frame {number}"
         # Measured in the monospaced font, ending at the right edge; drawn in
         # the proportional one, which is narrower.
-        length = round(len(advances) * h.MONO_WIDTH)
-        assert close(v["TEXT_X"], int(v["W"]) - length * h.SCALE), v["TEXT_X"]
-        assert close(v["TEXT_Y"], h.BASELINE) and abs(float(v["SCALE"]) - h.SCALE) < 1e-6
+        length = round(len(advances) * MONO_WIDTH)
+        assert close(v["TEXT_X"], int(v["W"]) - length * SCALE), v["TEXT_X"]
+        assert close(v["TEXT_Y"], 120 * SCALE) and abs(float(v["SCALE"]) - SCALE) < 1e-6
         assert not advances or sum(advances) < length - 1
     assert frames[0][1] == [], "text in the first frame"
     assert any(advances for _, advances in frames), "never a rate"
