@@ -55,10 +55,11 @@ with tempfile.TemporaryDirectory() as corpus:
 
 
 def box_first(display, program, expect_box):
-    """Waits for the "Error!" box or the first frame, whichever comes first;
-    True for the box. Under Wine nothing counts frames, and the program's own
+    """Waits for the "Error!" box or the first frame, whichever comes first,
+    failing at once if the program stops; True for the box. Under Wine nothing counts frames, and the program's own
     window stands for them where no box is due."""
     def either():
+        assert program.running(), f"stopped with status {program.process.poll()}: {program.stderr()}"
         if display.visible("Error!"):
             return "box"
         if program.frames() or (h.WINDOWS and not expect_box and display.visible("Orvane")):
