@@ -86,6 +86,13 @@ class Display:
                              env=self.env(), capture_output=True, text=True).stdout.split()
         return ids[0] if ids else None
 
+    def window_names(self):
+        """The names of the visible windows that have one."""
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=self.env(),
+                             capture_output=True, text=True).stdout.split()
+        return {name for i in ids if (name := subprocess.run(["xdotool", "getwindowname", i], env=self.env(),
+                                                             capture_output=True, text=True).stdout.strip())}
+
     def find_window(self, name, timeout=TIMEOUT):
         return wait_until(lambda: self.visible(name), f"a window named {name!r}", timeout, 0.1)
 
