@@ -7,17 +7,15 @@ the environment (CTest sets them; bench/run too).
 """
 
 import glob
-import math
 import os
 import re
-import shutil
 import subprocess
 import tempfile
 import time
 
 import Xlib.display
 import Xlib.protocol.event
-from PIL import Image, ImageGrab
+from PIL import ImageGrab
 
 PROGRAM = os.environ.get("ORVANE_BIN")
 PROBE = os.environ.get("ORVANE_PROBE")
@@ -26,15 +24,6 @@ CORPUS_TOOL = os.environ.get("ORVANE_CORPUS_TOOL")
 SANITIZED = os.environ.get("ORVANE_SANITIZED") == "1"
 WINDOWS = (PROGRAM or "").endswith(".exe")
 TIMEOUT = 90.0 if WINDOWS else 60.0 if SANITIZED else 30.0
-
-# GLUT's stroke fonts at the program's text size: 152.38 font units make 24
-# pixels; the baseline is 120 units up; capitals and digits are 100 high;
-# every monospaced character is 104.76 wide.
-SCALE = 24 / 152.38
-BASELINE = 120 * SCALE
-CAP_HEIGHT = 100 * SCALE
-MONO_WIDTH = 104.76
-
 
 def wait_until(condition, what, timeout=TIMEOUT, interval=0.05):
     """Polls `condition` until it returns something true, and returns that."""
@@ -51,12 +40,10 @@ def tool(path):
     return ["wine", path] if path.endswith(".exe") else [path]
 
 
-def scratch_folder(test=None, corpus=False):
+def scratch_folder(corpus=False):
     """A fresh folder with the sample pictures (and the fixture corpus in
-    corpus/), removed after `test`."""
+    corpus/); the caller removes it."""
     folder = tempfile.mkdtemp(prefix="orvane-test-")
-    if test:
-        test.addCleanup(shutil.rmtree, folder, True)
     subprocess.run(tool(SAMPLE_TOOL) + [folder], check=True, stdout=subprocess.DEVNULL)
     if corpus:
         os.mkdir(os.path.join(folder, "corpus"))
@@ -93,11 +80,21 @@ class Display:
         return subprocess.run(["xdotool", *map(str, args)], env=self.env(), check=True,
                               capture_output=True, text=True, timeout=timeout).stdout.split()
 
+    def visible(self, name):
+        """The id of a visible window named `name`, or None."""
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(name)}$"],
+                             env=self.env(), capture_output=True, text=True).stdout.split()
+        return ids[0] if ids else None
+
+    def window_names(self):
+        """The names of the visible windows that have one."""
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=self.env(),
+                             capture_output=True, text=True).stdout.split()
+        return {name for i in ids if (name := subprocess.run(["xdotool", "getwindowname", i], env=self.env(),
+                                                             capture_output=True, text=True).stdout.strip())}
+
     def find_window(self, name, timeout=TIMEOUT):
-        def found():
-            return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{name}$"],
-                                  env=self.env(), capture_output=True, text=True).stdout.split()
-        return wait_until(found, f"a window named {name!r}", timeout, 0.1)[0]
+        return wait_until(lambda: self.visible(name), f"a window named {name!r}", timeout, 0.1)
 
     def geometry(self, window):
         """(x, y, width, height) of a window."""
@@ -136,11 +133,9 @@ class Frame:
     """One frame line of the probe's log."""
 
     def __init__(self, f):
-        self.time = float(f[2])
-        self.own_allocs, self.library_allocs = int(f[3]), int(f[4])
-        self.viewport = (int(f[5]), int(f[6]))
-        self.angles = (float(f[7]), float(f[8]))
-        self.text = " ".join(f[9:])
+        self.time, self.own_allocs, self.library_allocs = float(f[1]), int(f[2]), int(f[3])
+        self.viewport, self.angles = (int(f[4]), int(f[5])), (float(f[6]), float(f[7]))
+        self.text = " ".join(f[8:])
 
 
 class Log:
@@ -148,15 +143,12 @@ class Log:
     times of each mark."""
 
     def __init__(self, path):
-        self.frames, self.reshapes, self.marks, self.kinds = [], [], {}, []
-        if not os.path.exists(path):
-            return
+        self.frames, self.reshapes, self.marks = [], [], {}
         with open(path, errors="replace") as f:
             for line in f:
                 if not line.endswith("\n"):
                     break  # still being written
                 fields = line.split()
-                self.kinds.append(fields[0])
                 if fields[0] == "frame":
                     self.frames.append(Frame(fields))
                 elif fields[0] == "reshape":
@@ -170,12 +162,12 @@ class Program:
     when the test ends if still running.
 
     trace: record its GL calls with apitrace; watch: note the files opened
-    in `folder`; wrapper: a command to run it under (valgrind); argv: GLUT
-    options; command: another program (an .exe runs under Wine).
+    in `folder`; argv: GLUT options; command: another program (an .exe runs
+    under Wine).
     """
 
-    def __init__(self, display, folder, trace=False, watch=False, wrapper=(), argv=(),
-                 command=None, env=None, probe=True):
+    def __init__(self, display, folder, trace=False, watch=False, argv=(), command=None,
+                 env=None, probe=True):
         self.display, self.folder = display, folder
         self.log_path = os.path.join(folder, "probe.log")
         self.trace_path = os.path.join(folder, "orvane.trace")
@@ -207,7 +199,7 @@ class Program:
             wait_until(lambda: "established" in self.watcher.stderr.readline(), "inotifywait")
         self.stderr_file = open(self.stderr_path, "w")
         self.started = time.monotonic()
-        self.process = subprocess.Popen(list(wrapper) + command + list(argv), cwd=folder,
+        self.process = subprocess.Popen(command + list(argv), cwd=folder,
                                         env=display.env(extra), stdout=subprocess.DEVNULL,
                                         stderr=self.stderr_file)
 
@@ -279,46 +271,3 @@ class Program:
                                          or m.group(2) == "glXSwapBuffers"):
                 calls.append(m.group(1))
         return calls
-
-
-def stretched(picture_path, width, height):
-    """The colour GL_LINEAR texturing gives window pixel (x, y), y from the
-    top, when the picture is stretched over a width x height viewport."""
-    picture = Image.open(picture_path).convert("RGB")
-    tw, th = picture.size
-    texels = picture.load()  # top row first
-
-    def expected(px, py):
-        u = (px + 0.5) / width * tw - 0.5
-        v = (py + 0.5) / height * th - 0.5
-        x0, y0 = math.floor(u), math.floor(v)
-        fx, fy = u - x0, v - y0
-        t = [texels[x % tw, y % th] for y in (y0, y0 + 1) for x in (x0, x0 + 1)]
-        return tuple((t[0][k] * (1 - fx) + t[1][k] * fx) * (1 - fy)
-                     + (t[2][k] * (1 - fx) + t[3][k] * fx) * fy for k in range(3))
-    return expected
-
-
-# Linear filtering rounds its weights (llvmpipe comes within one level); a
-# picture upside down or a pixel off is off by far more.
-TOLERANCE = 4
-
-
-def difference(a, b):
-    return max(abs(x - y) for x, y in zip(a, b))
-
-
-def corner_differences(shot, picture_path, patch=16):
-    """The largest difference from the stretched picture in each corner."""
-    width, height = shot.size
-    pixels, expected = shot.load(), stretched(picture_path, width, height)
-    return {(x0, y0): max(difference(pixels[x, y], expected(x, y))
-                          for x in range(x0, x0 + patch) for y in range(y0, y0 + patch))
-            for x0 in (0, width - patch) for y0 in (0, height - patch)}
-
-
-def green_pixels(shot):
-    """(x, y) of the rate text's pure green in a screenshot."""
-    return [(x, y) for (x, y), (r, g, b) in zip(
-        ((x, y) for y in range(shot.size[1]) for x in range(shot.size[0])), shot.getdata())
-        if g >= 200 and r <= 60 and b <= 60]

@@ -7,10 +7,9 @@
 // One line per event, appended as it happens (<t>: CLOCK_MONOTONIC seconds,
 // the clock of the rate counter and of Python's time.monotonic()):
 //
-//   start <t>
 //   mark <t> <name>            picture-open, picture-close, list-begin, list-end
 //   reshape <t> <w> <h>        before each call of the reshape callback
-//   frame <n> <t> <own> <lib> <vw> <vh> <angleX> <angleY> <text>
+//   frame <t> <own> <lib> <vw> <vh> <angleX> <angleY> <text>
 //                              after each buffer swap: heap allocations since
 //                              the last swap (the program's own, the
 //                              libraries'), the last viewport size, the last
@@ -42,7 +41,7 @@ namespace {
 
 int logFd = -1;
 bool ready = false;
-unsigned long own = 0, library = 0, frames = 0;
+unsigned long own = 0, library = 0;
 uintptr_t mainBegin = 0, mainEnd = 0;
 int viewport[2];
 double angles[2];
@@ -92,7 +91,6 @@ __attribute__((constructor)) void start() {
     if (const char* path = std::getenv("ORVANE_PROBE_LOG"))
         logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     dl_iterate_phdr(findMainCode, nullptr);
-    logLine("start %.9f\n", now());
     ready = logFd >= 0;
 }
 
@@ -141,12 +139,11 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     static const auto real = next<void (*)(Display*, GLXDrawable)>("glXSwapBuffers");
     real(display, drawable);
     text[textLength] = '\0';
-    logLine("frame %lu %.9f %lu %lu %d %d %.17g %.17g %s\n", frames, now(), own, library,
+    logLine("frame %.9f %lu %lu %d %d %.17g %.17g %s\n", now(), own, library,
             viewport[0], viewport[1], angles[1], angles[0], text);
     own = library = 0;
     textLength = 0;
     rotations = 0;
-    ++frames;
 }
 
 void glutStrokeCharacter(void* font, int character) {

@@ -1,7 +1,6 @@
 // The rate counter and its text, against a clock the test drives.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -62,41 +61,27 @@ TEST(TickSource, WindowsClockReadingsBecomeDoublesWithoutSign) {
     EXPECT_EQ(tick_source::fromMilliseconds(0xFFFFFFFFu), 4294967295.0);
 }
 
-TEST(FrameRateCounter, FirstUpdateStartsThenHundredFramesInASecondGiveOneRate) {
-    FrameRateCounter counter(1.0);
-    EXPECT_FALSE(counter.started);
-    fake_clock::nanoseconds += 5e9;
-    counter.update();
-    EXPECT_TRUE(counter.started);
-    EXPECT_EQ(counter.framesCounted, 0);
-    EXPECT_EQ(counter.lastTicks, fake_clock::nanoseconds);
-    // Whole milliseconds keep the sum of 100 steps exact.
-    for (int frame = 1; frame <= 101; ++frame) {
-        fake_clock::nanoseconds += 10'000'000;
+// The design's cases: frames `step` seconds apart; the first update only
+// starts, then every `freshAt`-th update ends an interval (an interval that
+// has exactly elapsed counts) with `rate`, and the next one starts there.
+TEST(FrameRateCounter, FirstUpdateStartsThenEachIntervalEndsWithOneRate) {
+    struct Case {
+        double interval, step;
+        int freshAt;
+        double rate;
+    };
+    for (auto [interval, step, freshAt, rate] : {Case{1.0, 0.01, 100, 100.0}, {1.0, 0.4, 3, 2.5},
+                                                 {0.5, 0.5, 1, 2.0}}) {
+        FrameRateCounter counter(interval);
+        fake_clock::nanoseconds += 5e9;
         counter.update();
-        EXPECT_EQ(counter.fresh, frame == 100) << "frame " << frame;
-        EXPECT_EQ(counter.rate, frame < 100 ? 0.0 : 100.0) << "frame " << frame;
+        EXPECT_TRUE(counter.started);
+        for (int frame = 1; frame <= 2 * freshAt + 1; ++frame) {
+            runFrames(counter, 1, step);
+            EXPECT_EQ(counter.fresh, frame % freshAt == 0) << "frame " << frame << " every " << step;
+            EXPECT_DOUBLE_EQ(counter.rate, frame < freshAt ? 0.0 : rate) << "frame " << frame << " every " << step;
+        }
     }
-    EXPECT_EQ(counter.framesCounted, 1);
-}
-
-TEST(FrameRateCounter, RateUsesTheTimeThatReallyElapsedAndEqualityCounts) {
-    FrameRateCounter slow(1.0);
-    slow.update();
-    runFrames(slow, 2, 0.4);
-    EXPECT_FALSE(slow.fresh);
-    runFrames(slow, 1, 0.4);
-    EXPECT_TRUE(slow.fresh);
-    EXPECT_DOUBLE_EQ(slow.rate, 2.5);  // 3 frames in 1.2 s
-    runFrames(slow, 2, 0.5);           // the next interval starts where that one ended
-    EXPECT_TRUE(slow.fresh);
-    EXPECT_DOUBLE_EQ(slow.rate, 2.0);
-
-    FrameRateCounter exact(0.5);
-    exact.update();
-    fake_clock::nanoseconds += 500'000'000;
-    exact.update();
-    EXPECT_TRUE(exact.fresh);
 }
 
 // Counts draw() calls; the base class's own draw() does nothing.
@@ -106,9 +91,8 @@ struct CountingText : FrameRateText {
     int draws = 0;
 };
 
-TEST(FrameRateText, FormatsOncePerIntervalAndDrawsEveryFrame) {
+TEST(FrameRateText, FormatsOnlyANewRateAndDrawsEveryFrame) {
     CountingText text(nullptr);
-    EXPECT_STREQ(text.format, "FPS = %.2lf");
     text.update();
     EXPECT_EQ(text.draws, 1);  // even the first, empty-text frame
     runFrames(text, 59, 1.0 / 60);
@@ -120,29 +104,28 @@ TEST(FrameRateText, FormatsOncePerIntervalAndDrawsEveryFrame) {
     runFrames(text, 5, 0.05);
     EXPECT_STREQ(text.text, "unchanged");
     EXPECT_EQ(text.draws, 66);
-
-    CountingText shorter("%.0f frames");
-    shorter.update();
-    runFrames(shorter, 200, 0.005);
-    EXPECT_STREQ(shorter.text, "200 frames");
-    runFrames(shorter, 1, 1.0);
-    EXPECT_STREQ(shorter.text, "1 frames");
 }
 
-TEST(FrameRateText, LongFormatsAndTextsAreCutAt80) {
-    const std::string longFormat = std::string(100, 'x') + "%f";
-    CountingText cutFormat(longFormat.c_str());
-    EXPECT_EQ(std::strlen(cutFormat.format), 80u);
-    EXPECT_EQ(cutFormat.format[80], '\0');
-
-    for (const char* format : {"%090.3f", "%080.1f"}) {
-        CountingText wide(format);
-        wide.update();
-        runFrames(wide, 2, 0.5);
-        char full[100];
-        std::snprintf(full, sizeof full, format, 2.0);
-        EXPECT_EQ(std::string(wide.text), std::string(full, 80)) << format;
-        EXPECT_EQ(wide.text[80], '\0');
+// Two frames in a second, a rate of 2, through each format; formats and
+// texts are cut at 80 characters, and both stay terminated.
+TEST(FrameRateText, FormatsAndTextsAreCutAt80) {
+    const std::string x100(100, 'x'), longFormat = x100 + "%f";
+    struct Case {
+        const char* format;
+        std::string kept, text;
+    };
+    for (const auto& [format, kept, text] : {Case{nullptr, "FPS = %.2lf", "FPS = 2.00"},
+                                             {"%.0f frames", "%.0f frames", "2 frames"},
+                                             {"%090.3f", "%090.3f", std::string(80, '0')},
+                                             {"%080.1f", "%080.1f", std::string(77, '0') + "2.0"},
+                                             {longFormat.c_str(), x100.substr(0, 80), x100.substr(0, 80)}}) {
+        CountingText counter(format);
+        counter.update();
+        runFrames(counter, 2, 0.5);
+        EXPECT_EQ(counter.format, kept);
+        EXPECT_EQ(counter.text, text) << kept;
+        EXPECT_EQ(counter.format[80], '\0');
+        EXPECT_EQ(counter.text[80], '\0');
     }
 }
 
