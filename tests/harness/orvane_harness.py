@@ -9,6 +9,8 @@ the environment (CTest sets them; bench/run too).
 import glob
 import os
 import re
+import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -19,7 +21,7 @@ from PIL import ImageGrab
 
 PROGRAM = os.environ.get("ORVANE_BIN")
 PROBE = os.environ.get("ORVANE_PROBE")
-SAMPLE_TOOL = os.environ.get("ORVANE_SAMPLE_TOOL")
+PICTURES = os.environ.get("ORVANE_PICTURES")  # where sunset.bmp and colormap.bmp are
 CORPUS_TOOL = os.environ.get("ORVANE_CORPUS_TOOL")
 SANITIZED = os.environ.get("ORVANE_SANITIZED") == "1"
 WINDOWS = (PROGRAM or "").endswith(".exe")
@@ -44,7 +46,8 @@ def scratch_folder(corpus=False):
     """A fresh folder with the sample pictures (and the fixture corpus in
     corpus/); the caller removes it."""
     folder = tempfile.mkdtemp(prefix="orvane-test-")
-    subprocess.run(tool(SAMPLE_TOOL) + [folder], check=True, stdout=subprocess.DEVNULL)
+    for name in ("sunset.bmp", "colormap.bmp"):
+        shutil.copy(os.path.join(PICTURES, name), folder)
     if corpus:
         os.mkdir(os.path.join(folder, "corpus"))
         subprocess.run(tool(CORPUS_TOOL) + [os.path.join(folder, "corpus")], check=True)
@@ -80,21 +83,15 @@ class Display:
         return subprocess.run(["xdotool", *map(str, args)], env=self.env(), check=True,
                               capture_output=True, text=True, timeout=timeout).stdout.split()
 
-    def visible(self, name):
-        """The id of a visible window named `name`, or None."""
-        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(name)}$"],
-                             env=self.env(), capture_output=True, text=True).stdout.split()
-        return ids[0] if ids else None
-
-    def window_names(self):
-        """The names of the visible windows that have one."""
+    def windows(self):
+        """{name: id} of the visible windows that have a name."""
         ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=self.env(),
                              capture_output=True, text=True).stdout.split()
-        return {name for i in ids if (name := subprocess.run(["xdotool", "getwindowname", i], env=self.env(),
-                                                             capture_output=True, text=True).stdout.strip())}
+        return {name: i for i in ids if (name := subprocess.run(["xdotool", "getwindowname", i], env=self.env(),
+                                                                capture_output=True, text=True).stdout.strip())}
 
     def find_window(self, name, timeout=TIMEOUT):
-        return wait_until(lambda: self.visible(name), f"a window named {name!r}", timeout, 0.1)
+        return wait_until(lambda: self.windows().get(name), f"a window named {name!r}", timeout, 0.1)
 
     def geometry(self, window):
         """(x, y, width, height) of a window."""
@@ -201,7 +198,7 @@ class Program:
         self.started = time.monotonic()
         self.process = subprocess.Popen(command + list(argv), cwd=folder,
                                         env=display.env(extra), stdout=subprocess.DEVNULL,
-                                        stderr=self.stderr_file)
+                                        stderr=self.stderr_file, start_new_session=True)
 
     def __enter__(self):
         return self
@@ -210,8 +207,8 @@ class Program:
         self.stop()
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
+        if self.process.poll() is None:  # with what it started (a launcher's program)
+            os.killpg(self.process.pid, signal.SIGKILL)
         self.process.wait()
         if self.wine:  # the program outlives its launcher
             subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)

@@ -24,8 +24,8 @@ def folder():
 
 @pytest.fixture
 def start(display, folder):
-    """Starts the program with h.Program's options."""
+    """Starts the program with h.Program's options, watched on `on`."""
     programs = []
-    yield lambda **options: programs.append(h.Program(display, folder, **options)) or programs[-1]
+    yield lambda on=display, **options: programs.append(h.Program(on, folder, **options)) or programs[-1]
     for program in programs:
         program.stop()

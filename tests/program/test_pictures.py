@@ -62,10 +62,9 @@ def box_first(display, program, expect_box):
     def either():
         assert program.running(), f"stopped with status {program.process.poll()}: {program.stderr()}"
         if h.WINDOWS:
-            if display.visible("Error!"):
-                return "Error!"
-            return "drawn" if not expect_box and display.visible("Orvane") else None
-        boxes = display.window_names() - {"Orvane"}
+            names = display.windows()
+            return "Error!" if "Error!" in names else "drawn" if not expect_box and "Orvane" in names else None
+        boxes = set(display.windows()) - {"Orvane"}
         return boxes.pop() if boxes else program.frames() and "drawn"
     return h.wait_until(either, "a box or a frame")
 
@@ -92,10 +91,26 @@ def green(shot):
             if g >= 200 and r <= 60 and b <= 60]
 
 
+@pytest.fixture(scope="module")
+def other_display():
+    with h.Display() as display:
+        yield display
+
+
 def test_scene_with_the_ring_in_the_middle_and_the_rate_at_the_bottom_right(display, folder, use, start):
     use()
-    program = start()
+    if h.WINDOWS:
+        program = start()
+    else:  # through its menu entry, as a desktop starts it: in the installed pictures' folder
+        path = os.pathsep.join([os.path.dirname(h.PROGRAM), os.environ["PATH"]])
+        program = start(command=["dex", "-w", os.environ["ORVANE_MENU_ENTRY"]], env={"PATH": path}, probe=False)
     window = program.window()
+    if not h.WINDOWS:
+        pid = open(f"/proc/{program.process.pid}/task/{program.process.pid}/children").read().split()[0]
+        assert os.readlink(f"/proc/{pid}/cwd") == h.PICTURES
+        wm_class = subprocess.run(["xprop", "-id", window, "WM_CLASS"], env=display.env(), check=True,
+                                  capture_output=True, text=True).stdout
+        assert wm_class.split("=")[1].strip() == '"orvane", "Orvane"'
     display.xdotool("windowmove", window, 16, 16, "windowsize", window, *SIZE)
     h.wait_until(lambda: display.geometry(window)[2:] == SIZE, "the new size")
     h.wait_until(lambda: green(display.screenshot(window)), "the rate text")
@@ -122,9 +137,15 @@ def test_scene_with_the_ring_in_the_middle_and_the_rate_at_the_bottom_right(disp
 
 
 @pytest.mark.parametrize("picture,fixture,dismiss,reason", CASES)
-def test_box_waits_then_status_1(display, folder, use, start, picture, fixture, dismiss, reason):
+def test_box_waits_then_status_1(display, other_display, folder, use, start, picture, fixture, dismiss,
+                                 reason):
     use(picture, fixture)
-    program = start(watch=True)
+    if h.WINDOWS:
+        program = start(watch=True)
+    else:  # on the display GLUT was told to open, whatever DISPLAY names, if anything
+        first, display = display, other_display
+        wrong = first.name if picture == "sunset.bmp" else ""
+        program = start(on=display, watch=True, argv=["-display", display.name], env={"DISPLAY": wrong})
     assert box_first(display, program, True) == "Error!", program.stderr()
     box = program.window("Error!")
     h.wait_until(lambda: LINE in program.stderr(), "the line on standard error")
@@ -137,6 +158,7 @@ def test_box_waits_then_status_1(display, folder, use, start, picture, fixture, 
         display.xdotool("mousemove", "--window", box, 150, 42, "click", "1")
         time.sleep(0.5)
         assert program.running(), "the program did not wait"
+        assert first.windows() == {}, "a window on the display DISPLAY names"
     dismiss(display, box)
     assert program.process.wait(timeout=h.TIMEOUT) == 1
     opened = set(program.opened_files())
