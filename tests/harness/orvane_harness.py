@@ -131,16 +131,13 @@ class Frame:
 
     def __init__(self, f):
         self.time, self.own_allocs, self.library_allocs = float(f[1]), int(f[2]), int(f[3])
-        self.viewport, self.angles = (int(f[4]), int(f[5])), (float(f[6]), float(f[7]))
-        self.text = " ".join(f[8:])
 
 
 class Log:
-    """The probe's log read back: frames, reshapes (time, size), and the
-    times of each mark."""
+    """The probe's log read back: frames, and reshapes (time, size)."""
 
     def __init__(self, path):
-        self.frames, self.reshapes, self.marks = [], [], {}
+        self.frames, self.reshapes = [], []
         with open(path, errors="replace") as f:
             for line in f:
                 if not line.endswith("\n"):
@@ -150,8 +147,6 @@ class Log:
                     self.frames.append(Frame(fields))
                 elif fields[0] == "reshape":
                     self.reshapes.append((float(fields[1]), (int(fields[2]), int(fields[3]))))
-                elif fields[0] == "mark":
-                    self.marks.setdefault(fields[2], []).append(float(fields[1]))
 
 
 class Program:

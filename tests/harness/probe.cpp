@@ -1,19 +1,17 @@
 // A preloaded library that watches a GLUT program from outside without
-// changing what it asks of GL. Tests, the soak run and the benchmarks read
-// its log; without ORVANE_PROBE_LOG it only passes every call on.
+// changing what it asks of GL. Tests and benchmarks read its log; without
+// ORVANE_PROBE_LOG it only passes every call on. The benchmarks preload
+// bench/bench_probe.cpp beside it for what only they read.
 //
 //   ORVANE_PROBE_LOG=probe.log LD_PRELOAD=libprobe.so ./orvane
 //
 // One line per event, appended as it happens (<t>: CLOCK_MONOTONIC seconds,
 // the clock of the rate counter and of Python's time.monotonic()):
 //
-//   mark <t> <name>            picture-open, picture-close, list-begin, list-end
 //   reshape <t> <w> <h>        before each call of the reshape callback
-//   frame <t> <own> <lib> <vw> <vh> <angleX> <angleY> <text>
-//                              after each buffer swap: heap allocations since
-//                              the last swap (the program's own, the
-//                              libraries'), the last viewport size, the last
-//                              two glRotated angles, the characters stroked
+//   frame <t> <own> <lib>      after each buffer swap: heap allocations since
+//                              the last swap, the program's own and the
+//                              libraries'
 //
 // An allocation (malloc, calloc, realloc, operator new) is the program's own when
 // its caller is code of the main executable. Sanitizer builds bring their
@@ -28,7 +26,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 extern "C" {
@@ -43,12 +40,6 @@ int logFd = -1;
 bool ready = false;
 unsigned long own = 0, library = 0;
 uintptr_t mainBegin = 0, mainEnd = 0;
-int viewport[2];
-double angles[2];
-int rotations = 0;
-char text[512];
-size_t textLength = 0;
-FILE* pictures[2];
 
 double now() {
     timespec t{};
@@ -101,11 +92,6 @@ void loggedReshape(int width, int height) {
     programReshape(width, height);
 }
 
-bool isPicture(const char* path) {
-    const size_t n = std::strlen(path);
-    return n >= 4 && std::strcmp(path + n - 4, ".bmp") == 0;
-}
-
 }  // namespace
 
 extern "C" {
@@ -138,65 +124,14 @@ extern "C" {
 void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     static const auto real = next<void (*)(Display*, GLXDrawable)>("glXSwapBuffers");
     real(display, drawable);
-    text[textLength] = '\0';
-    logLine("frame %.9f %lu %lu %d %d %.17g %.17g %s\n", now(), own, library,
-            viewport[0], viewport[1], angles[1], angles[0], text);
+    logLine("frame %.9f %lu %lu\n", now(), own, library);
     own = library = 0;
-    textLength = 0;
-    rotations = 0;
-}
-
-void glutStrokeCharacter(void* font, int character) {
-    static const auto real = next<void (*)(void*, int)>("glutStrokeCharacter");
-    if (textLength + 1 < sizeof text) text[textLength++] = static_cast<char>(character);
-    real(font, character);
 }
 
 void glutReshapeFunc(void (*callback)(int, int)) {
     static const auto real = next<void (*)(void (*)(int, int))>("glutReshapeFunc");
     programReshape = callback;
     real(callback ? loggedReshape : nullptr);
-}
-
-void glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
-    static const auto real = next<void (*)(GLint, GLint, GLsizei, GLsizei)>("glViewport");
-    viewport[0] = width;
-    viewport[1] = height;
-    real(x, y, width, height);
-}
-
-void glRotated(GLdouble angle, GLdouble x, GLdouble y, GLdouble z) {
-    static const auto real = next<void (*)(GLdouble, GLdouble, GLdouble, GLdouble)>("glRotated");
-    angles[rotations++ % 2] = angle;
-    real(angle, x, y, z);
-}
-
-void glNewList(GLuint list, GLenum mode) {
-    static const auto real = next<void (*)(GLuint, GLenum)>("glNewList");
-    logLine("mark %.9f list-begin\n", now());
-    real(list, mode);
-}
-
-void glEndList() {
-    static const auto real = next<void (*)()>("glEndList");
-    real();
-    logLine("mark %.9f list-end\n", now());
-}
-
-FILE* fopen(const char* path, const char* mode) {
-    static const auto real = next<FILE* (*)(const char*, const char*)>("fopen");
-    const bool picture = isPicture(path);
-    if (picture) logLine("mark %.9f picture-open\n", now());
-    FILE* file = real(path, mode);
-    if (picture && file) pictures[pictures[0] ? 1 : 0] = file;
-    return file;
-}
-
-int fclose(FILE* file) {
-    static const auto real = next<int (*)(FILE*)>("fclose");
-    const int result = real(file);
-    if (file && (file == pictures[0] || file == pictures[1])) logLine("mark %.9f picture-close\n", now());
-    return result;
 }
 
 }  // extern "C"

@@ -89,7 +89,8 @@ def perspective(aspect, fovy=45.0, near=1.0, far=20.0):
 def run(display, folder):
     """The exit status, the probe's log and the GL calls of one dragged-about run."""
     def drawn_at(size):
-        h.wait_until(lambda: any(f.viewport == size for f in program.frames()), f"a frame at {size}")
+        h.wait_until(lambda: size in [s for _, s in program.log().reshapes], f"a reshape to {size}")
+        program.wait_frames(1)
 
     with h.Program(display, folder, trace=True) as program:
         window = program.window()
