@@ -5,6 +5,7 @@
 #include "app.h"
 #include "scene.h"
 #include "scene_state.h"
+#include "warning_box.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ bool loadPicture(const char* path, PixelBuffer* pixels, int* width, int* height)
     BitmapRefusal why;
     *pixels = loadPalettedBitmap(path, width, height, &why);
     if (!*pixels) {
-        std::fprintf(stderr, "%s: %s (see \"Your own pictures\" in the README)\n", path,
-                     describeRefusal(why).c_str());
+        std::fprintf(stderr, "%s: %s (%s)\n", path, describeRefusal(why).c_str(), pictureHelp());
     }
     return bool(*pixels);
 }

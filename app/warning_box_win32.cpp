@@ -11,3 +11,8 @@ void showWarningBox(const char* caption, const char* text) {
     std::fflush(stderr);
     MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONWARNING);
 }
+
+const char* pictureHelp() {
+    // Unpacked beside orvane.exe from the zip.
+    return "see README-windows.txt";
+}

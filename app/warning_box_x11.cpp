@@ -11,6 +11,11 @@
 
 #include "warning_box.h"
 
+const char* pictureHelp() {
+    // The installed program's own document; the README stays with the sources.
+    return "see \"man orvane\"";
+}
+
 namespace {
 
 constexpr int kWidth = 320;

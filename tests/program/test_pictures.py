@@ -21,7 +21,7 @@ import orvane_harness as h
 
 PICTURES = ("sunset.bmp", "colormap.bmp")
 LINE = "Error! Initialization failed"
-POINTER = ' (see "Your own pictures" in the README)'
+POINTER = " (see README-windows.txt)" if h.WINDOWS else ' (see "man orvane")'
 SIZE = (512, 512)  # the sample sunset's: one texel a pixel
 TOLERANCE = 4  # llvmpipe's linear filtering comes within a level or two
 
