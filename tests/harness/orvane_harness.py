@@ -253,13 +253,14 @@ class Program:
     def gl_calls(self):
         """The program's calls from the apitrace recording as apitrace prints
         them ('glViewport(x = 0, ...)', 'glGenLists(range = 1) = 1'), less
-        GLX context handling and apitrace's own 'fake' calls."""
+        GLX context handling and apitrace's own 'fake' calls; the framebuffer
+        configuration GLUT asked for stays."""
         dump = subprocess.run(["apitrace", "dump", "--color=never", self.trace_path],
                               check=True, capture_output=True, text=True).stdout
         calls = []
         for line in dump.splitlines():
-            m = re.match(r"^\d+ ((\w+)\(.*?\)(?: = \S+)?)( // fake)?$", line)
+            m = re.match(r"^\d+ ((\w+)\(.*?\)(?: = .+?)?)( // fake)?$", line)
             if m and not m.group(3) and (not m.group(2).startswith("glX")
-                                         or m.group(2) == "glXSwapBuffers"):
+                                         or m.group(2) in ("glXChooseFBConfig", "glXSwapBuffers")):
                 calls.append(m.group(1))
         return calls

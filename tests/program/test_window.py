@@ -4,6 +4,7 @@ the ring's angles and the rate text's place; a projection for every size down
 to 1x1 and far beyond the screen, none for a zero height; no allocation of
 its own per frame."""
 
+import hashlib
 import math
 import os
 import random
@@ -75,6 +76,16 @@ def match_block(block, calls, at, bound, what):
     return at, advances
 
 
+def ring_digest(calls):
+    """sha256 of every corner's texture coordinate, normal and position in
+    the ring's list, each to nine decimals, so any printer of the same
+    doubles gives the same digest."""
+    begin = next(i for i, call in enumerate(calls) if call.startswith("glNewList")) + 1
+    end = calls.index("glEnd()", begin)
+    values = [float(v) for call in calls[begin + 1:end] for v in re.findall(r"= ([^,)]+)", call)]
+    return hashlib.sha256(" ".join(f"{round(v, 9) + 0.0:.9f}" for v in values).encode()).hexdigest()
+
+
 def close(a, b):
     return abs(float(a) - b) <= 1e-12 * max(1.0, abs(b))
 
@@ -115,6 +126,7 @@ def test_set_up_reshapes_and_frames_follow_the_golden_calls(run, folder):
     assert status == 0
     golden, bound = read_golden(), {}
     at, _ = match_block(golden["set-up"], calls, 0, bound, "set-up")
+    assert [ring_digest(calls)] == golden["ring"], "the ring's list holds another shape"
     for name, picture in (("S", "sunset.bmp"), ("C", "colormap.bmp")):
         size = Image.open(os.path.join(folder, picture)).size
         assert [str(v) for v in size] == [bound[name + "W"], bound[name + "H"]]
