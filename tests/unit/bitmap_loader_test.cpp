@@ -27,9 +27,10 @@ struct Decoded {
 };
 
 // The format's rules, each byte looked up where it lies; a byte past the end
-// reads as -1.
+// reads as -1. Positions in 64 bits, which an offset near 4 GiB plus a row
+// cannot wrap where size_t has 32 (wasm).
 Decoded referenceDecode(const Bytes& f) {
-    auto at = [&](std::size_t i) -> int { return i < f.size() ? f[i] : -1; };
+    auto at = [&](std::uint64_t i) -> int { return i < f.size() ? f[std::size_t(i)] : -1; };
     auto u32 = [&](std::size_t i) { return i + 4 <= f.size() ? bmp::getU32(f, i) : 0u; };
     const std::uint32_t header = u32(14), offset = u32(10);
     const bool knownHeader = header == 40 || header == 52 || header == 56 || header == 108 ||
@@ -47,7 +48,7 @@ Decoded referenceDecode(const Bytes& f) {
     const std::size_t stride = (std::size_t(width) + 3) / 4 * 4;
     for (int r = 0; r < rows; ++r) {
         for (int x = 0; x < width; ++x) {
-            const int read = at(offset + r * stride + x), index = read < 0 ? 255 : read;
+            const int read = at(std::uint64_t(offset) + r * stride + x), index = read < 0 ? 255 : read;
             const std::size_t entry = 14 + header + 4 * std::size_t(index);
             const std::size_t out = (std::size_t(height < 0 ? rows - 1 - r : r) * width + x) * 3;
             for (int c = 0; c < 3; ++c)
