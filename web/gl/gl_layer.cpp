@@ -36,7 +36,8 @@ void recordCall(const std::string& line) {
 #else
 // Unevaluated: the arguments are checked by the compiler, never formatted.
 #define RECORD(...) static_cast<void>(sizeof webgl::callText(__VA_ARGS__))
-#define RECORD_RESULT(result, ...) static_cast<void>(sizeof webgl::text(result)), RECORD(__VA_ARGS__)
+#define RECORD_RESULT(result, ...) \
+    static_cast<void>(sizeof webgl::text(result)), RECORD(__VA_ARGS__)
 #endif
 
 using webgl::Bits;
@@ -132,7 +133,8 @@ struct State {
     bool replace = false;  // GL_TEXTURE_ENV_MODE is GL_MODULATE
     GLint unpackAlignment = 4;
 
-    // Current vertex attributes.
+    // Current vertex attributes. Calls compiled into a list set them too;
+    // the program's lists set every normal and texture coordinate they use.
     float normal[3] = {0, 0, 1};
     float texCoord[2] = {0, 0};
     float color[4] = {1, 1, 1, 1};
@@ -204,12 +206,18 @@ void makePipeline() {
     for (GLuint at : {positionAt, normalAt, texCoordAt}) emscripten_glEnableVertexAttribArray(at);
 }
 
+// Into the bound array buffer.
+void upload(const std::vector<Vertex>& vertices, GLenum usage) {
+    emscripten_glBufferData(GL_ARRAY_BUFFER, vertices.size() * sizeof(Vertex), vertices.data(),
+                            usage);
+}
+
 GLuint newBuffer(const std::vector<Vertex>& vertices, GLenum usage) {
     if (!gl.program) makePipeline();
     GLuint buffer = 0;
     emscripten_glGenBuffers(1, &buffer);
     emscripten_glBindBuffer(GL_ARRAY_BUFFER, buffer);
-    emscripten_glBufferData(GL_ARRAY_BUFFER, vertices.size() * sizeof(Vertex), vertices.data(), usage);
+    upload(vertices, usage);
     return buffer;
 }
 
@@ -236,13 +244,15 @@ void draw(GLenum mode, GLuint buffer, GLsizei count, bool ownColors) {
 
     // The vertices' layout in their buffer.
     emscripten_glBindBuffer(GL_ARRAY_BUFFER, buffer);
-    const GLsizei stride = sizeof(Vertex);
-    auto field = [](std::size_t offset) { return reinterpret_cast<const void*>(offset); };
-    emscripten_glVertexAttribPointer(positionAt, 4, GL_FLOAT, GL_FALSE, stride, field(offsetof(Vertex, position)));
-    emscripten_glVertexAttribPointer(normalAt, 3, GL_FLOAT, GL_FALSE, stride, field(offsetof(Vertex, normal)));
-    emscripten_glVertexAttribPointer(texCoordAt, 2, GL_FLOAT, GL_FALSE, stride, field(offsetof(Vertex, texCoord)));
+    auto layout = [](Attribute at, GLint size, std::size_t offset) {
+        emscripten_glVertexAttribPointer(at, size, GL_FLOAT, GL_FALSE, sizeof(Vertex),
+                                         reinterpret_cast<const void*>(offset));
+    };
+    layout(positionAt, 4, offsetof(Vertex, position));
+    layout(normalAt, 3, offsetof(Vertex, normal));
+    layout(texCoordAt, 2, offsetof(Vertex, texCoord));
     if (ownColors) {
-        emscripten_glVertexAttribPointer(colorAt, 4, GL_FLOAT, GL_FALSE, stride, field(offsetof(Vertex, color)));
+        layout(colorAt, 4, offsetof(Vertex, color));
         emscripten_glEnableVertexAttribArray(colorAt);
     } else {
         emscripten_glDisableVertexAttribArray(colorAt);
@@ -299,8 +309,9 @@ void glEnd() {
         drawn = &gl.triangles;
         mode = GL_TRIANGLES;
     }
+    // This primitive's vertices into the stream buffer, then drawn.
     emscripten_glBindBuffer(GL_ARRAY_BUFFER, gl.streamBuffer);
-    emscripten_glBufferData(GL_ARRAY_BUFFER, drawn->size() * sizeof(Vertex), drawn->data(), GL_STREAM_DRAW);
+    upload(*drawn, GL_STREAM_DRAW);
     draw(mode, gl.streamBuffer, GLsizei(drawn->size()), true);
 }
 
@@ -475,16 +486,19 @@ void glBindTexture(GLenum target, GLuint texture) {
 void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,
                   GLint border, GLenum format, GLenum type, const GLvoid* pixels) {
     // Rows padded to the unpack alignment, all but the last.
-    const long long row = (width * 3ll + gl.unpackAlignment - 1) / gl.unpackAlignment * gl.unpackAlignment;
+    const int align = gl.unpackAlignment;
+    const long long row = (width * 3ll + align - 1) / align * align;
     const long long bytes = width > 0 && height > 0 ? (height - 1) * row + width * 3ll : 0;
     RECORD("glTexImage2D", "target", Enum{target}, "level", level, "internalformat",
            Enum{GLenum(internalFormat)}, "width", width, "height", height, "border", border,
            "format", Enum{format}, "type", Enum{type}, "pixels", Blob{bytes});
-    emscripten_glTexImage2D(target, level, internalFormat, width, height, border, format, type, pixels);
+    emscripten_glTexImage2D(target, level, internalFormat, width, height, border, format, type,
+                            pixels);
 }
 
 void glTexParameteri(GLenum target, GLenum pname, GLint param) {
-    RECORD("glTexParameteri", "target", Enum{target}, "pname", Enum{pname}, "param", Enum{GLenum(param)});
+    RECORD("glTexParameteri", "target", Enum{target}, "pname", Enum{pname}, "param",
+           Enum{GLenum(param)});
     emscripten_glTexParameteri(target, pname, param);
 }
 

@@ -87,7 +87,9 @@ Mat3 normalMatrix(const Mat4& mv) {
 }
 
 Vec3 transformPoint(const Mat4& m, const Vec3& p) {
-    auto row = [&](int r) { return m.m[r] * p.x + m.m[4 + r] * p.y + m.m[8 + r] * p.z + m.m[12 + r]; };
+    auto row = [&](int r) {
+        return m.m[r] * p.x + m.m[4 + r] * p.y + m.m[8 + r] * p.z + m.m[12 + r];
+    };
     return {row(0), row(1), row(2)};
 }
 
