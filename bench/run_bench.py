@@ -1,21 +1,25 @@
 #!/usr/bin/python3
 """Measures the demo against the floor of this machine; prints one table.
 
-    bench/run [--rounds N] [--quick]
+    bench/run [--rounds N] [--quick] [--web]
     bench/run --soak SECONDS      a long run with a verdict instead
 
-Everything runs in private Xvfb servers on Mesa's software renderer, with
+The desktop rows run in private Xvfb servers on Mesa's software renderer, with
 the test probe preloaded (tests/harness/probe.cpp), and where start-up, the
 rate text or the angles are read, the benchmarks' own (bench/bench_probe.cpp)
-beside it. Programs that are
-compared take turns in the same rounds (the order flips every round), so a
-slow patch of a shared machine hits them alike; each figure is the median
-over the rounds with the range beside it.
+beside it. The browser row (where build-web exists; --web for it alone) runs
+the installed page in headless Chromium, with the floor or the program with a
+counting heap (bench/count_allocations.cpp) in place of the program in copies
+of the site. Programs that are compared take turns in the same rounds (the
+order flips every round), so a slow patch of a shared machine hits them alike;
+each figure is the median over the rounds with the range beside it.
 """
 
 import argparse
 import collections
+import functools
 import glob
+import http.server
 import json
 import os
 import re
@@ -24,6 +28,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 from PIL import Image
@@ -34,6 +39,20 @@ BUILD = os.environ["ORVANE_BUILD"]
 PROGRAMS = {"Orvane": [h.PROGRAM], "clear+swap": [f"{BUILD}/bench/clear_swap"],
             "glxgears": [shutil.which("glxgears") or "glxgears"]}
 BENCH_PROBE = {"LD_PRELOAD": f"{BUILD}/bench/libbench_probe.so"}
+WEB = os.environ.get("ORVANE_WEB_BUILD", "")  # build-web, built with the benchmarks
+# Each page's program, in place of orvane.js and .wasm in a copy of the site.
+WEB_PROGRAMS = {"Orvane": "", "clear+swap": "bench/clear_swap", "Orvane, counting heap": "bench/orvane_counted"}
+# Every frame reaches WebGL's flush once (the program's one glFlush a frame).
+FLUSH_HOOK = """
+globalThis.orvaneFrames = [];
+const flush = WebGL2RenderingContext.prototype.flush;
+WebGL2RenderingContext.prototype.flush = function () { orvaneFrames.push(performance.now()); return flush.call(this); };
+"""
+READ_PAGE = """
+const inside = orvane.frame && orvane.frame.contentWindow, frames = (inside && inside.orvaneFrames) || [];
+const count = inside && inside.orvaneAllocations;
+return [orvane.state, frames.length, frames[frames.length - 1], count ? count() : null, orvane.lines];
+"""
 
 
 def bench_lines(program, kind):
@@ -175,6 +194,83 @@ def wine_run(display, folder, exe, seconds):
     return first, (len(window) - 1) / (window[-1] - window[0])
 
 
+def chromium():
+    """Debian's Chromium, headless, drawing WebGL 2 with SwiftShader, with
+    the flush hook in every page; and its profile folder."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    profile = tempfile.mkdtemp(prefix="orvane-chromium-")
+    for flag in ("--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--no-first-run", "--window-size=800,900", f"--user-data-dir={profile}"):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": FLUSH_HOOK})
+    return driver, profile
+
+
+def web_run(driver, url, seconds):
+    """(frames/s over `seconds` after a warm-up, heap allocations by the
+    warm-up and per frame after it, or None where not counted) of the page's
+    program in one load of it."""
+    driver.get(url)
+    loaded = time.monotonic()
+    read = functools.partial(driver.execute_script, READ_PAGE)
+    h.wait_until(lambda: read()[1] > 30 and time.monotonic() - loaded > 1, "the warm-up")
+    _, first, start, allocations, _ = read()
+    time.sleep(seconds)
+    state, last, end, now, lines = read()
+    if state != "running":
+        raise RuntimeError(f"{url}: the program is {state}: {lines}")
+    if now is None:
+        return 1e3 * (last - first) / (end - start), None, None
+    return 1e3 * (last - first) / (end - start), allocations, (now - allocations) / (last - first)
+
+
+def web_row(rounds, seconds):
+    """The browser row: frames/s of the page with Orvane and with the floor,
+    heap allocations per frame, and the size of what the page loads."""
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map, ".wasm": "application/wasm"}
+
+        def log_message(self, *args):
+            pass
+    names, folder = list(WEB_PROGRAMS), tempfile.mkdtemp(prefix="orvane-sites-")
+    for name, build in WEB_PROGRAMS.items():
+        site = os.path.join(folder, str(names.index(name)))
+        shutil.copytree(f"{WEB}/site", site)
+        for file in ("orvane.js", "orvane.wasm") if build else ():
+            shutil.copy(os.path.join(WEB, build, file), site)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
+                                             functools.partial(Quiet, directory=folder))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    driver, profile = chromium()
+    runs = collections.defaultdict(list)
+    try:
+        for _, order in turns(names, rounds):
+            for name in order:
+                url = f"http://127.0.0.1:{server.server_address[1]}/{names.index(name)}/index.html"
+                runs[name].append(web_run(driver, url, seconds))
+    finally:
+        driver.quit()
+        server.shutdown()
+        shutil.rmtree(profile, True)
+        shutil.rmtree(folder, True)
+    print(f"6. Browser, headless Chromium, WebGL 2 on SwiftShader, the page's 300x300 frame, "
+          f"{rounds} x {seconds} s\n   {'':<32}" + "".join(f"{n:>26}" for n in names))
+    row("frames/s", [spread([r[0] for r in runs[n]]) for n in names])
+    row("heap allocations up to the warm-up", ["-", "-", spread([r[1] for r in runs[names[2]]], 0)])
+    counted = [r[2] for r in runs[names[2]]]
+    row("heap allocations per frame after it", ["-", "-", spread(counted, 2)],
+        target("none after start-up", max(counted) == 0))
+    ratio = [a[0] / b[0] for a, b in zip(runs["Orvane"], runs["clear+swap"])]
+    row("Orvane / clear+swap frames/s", [spread(ratio, 3)], target(">=0.8x", statistics.median(ratio) >= 0.8))
+    size = sum(os.path.getsize(f"{WEB}/site/{file}") for file in ("orvane.js", "orvane.wasm")) / 1e3
+    row("orvane.js + orvane.wasm, KB", [f"{size:.1f}"], target("<400 KB", size < 400))
+
+
 def soak(seconds, slack_kib=1024):
     """The demo for a long time, sampled every second; a verdict on memory,
     allocations, the rate text and the rotation. Exit status 0 when all hold."""
@@ -210,10 +306,13 @@ def main():
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--quick", action="store_true", help="fewer, shorter runs")
     parser.add_argument("--soak", type=float, metavar="SECONDS", help="a long run instead")
+    parser.add_argument("--web", action="store_true", help="the browser row alone")
     args = parser.parse_args()
     if args.soak:
         return soak(args.soak)
     rounds, seconds = (2, 1.0) if args.quick else (args.rounds, 2.5)
+    if args.web:
+        return web_row(rounds, seconds) if WEB else "bench/run --web: no build-web"
     began = time.monotonic()
     folder = h.scratch_folder()
     names = list(PROGRAMS)
@@ -272,6 +371,10 @@ def main():
                 row(what, [spread([r[i] for r in runs[w]]) for w in ("Linux", "Wine")],
                     f"{medians[1] / medians[0]:>15.2f}x")
 
+    if WEB:
+        web_row(rounds, seconds)
+    else:
+        print("6. Browser: no build-web (scripts/build-web makes it)")
     shutil.rmtree(folder, True)
     print(f"{os.cpu_count()} CPUs; bench took {time.monotonic() - began:.0f} s")
 
