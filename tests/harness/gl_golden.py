@@ -54,18 +54,22 @@ def match(pattern, call, bound):
 
 
 def match_block(block, calls, at, bound, what):
-    """Matches calls[at:] to a golden block; (next index, advances of the text)."""
-    advances = []
+    """Matches calls[at:] to a golden block; (next index, the text's calls)."""
+    text = []
     for pattern in block:
         if pattern == "<text>":
-            while at < len(calls) and (m := STROKE.fullmatch(calls[at])):
-                advances += [float(m.group(1))] if m.group(1) else []
+            while at < len(calls) and STROKE.fullmatch(calls[at]):
+                text.append(calls[at])
                 at += 1
             continue
         assert at < len(calls) and match(pattern, calls[at], bound), \
             f"{what}: expected\n  {pattern}\ngot\n  " + "\n  ".join(c[:200] for c in calls[max(0, at - 2):at + 3])
         at += 1
-    return at, advances
+    return at, text
+
+
+def advances(text):
+    return [float(m.group(1)) for call in text if (m := STROKE.fullmatch(call)) and m.group(1)]
 
 
 def ring_digest(calls):
@@ -91,7 +95,8 @@ def perspective(aspect, fovy=45.0, near=1.0, far=20.0):
 def follow(calls, glx=True):
     """Follows a whole run through the golden blocks, checking the ring,
     each projection, the angles and the rate text's place, and returns
-    (names bound in set-up, sizes reshaped to, frames as (values, advances))."""
+    (names bound in set-up, sizes reshaped to, frames as (values, the text's
+    calls))."""
     golden, bound = read_golden(glx), {}
     at, _ = match_block(golden["set-up"], calls, 0, bound, "set-up")
     assert [ring_digest(calls)] == golden["ring"], "the ring's list holds another shape"
@@ -105,11 +110,11 @@ def follow(calls, glx=True):
             matrix = values["PERSPECTIVE"].strip("{}").split(", ")
             assert all(map(close, matrix, perspective(w / h))), matrix
         values = {k: bound[k] for k in NAMES}
-        at, advances = match_block(golden["frame"], calls, at, values, f"frame {len(frames)}")
-        frames.append((values, advances))
+        at, text = match_block(golden["frame"], calls, at, values, f"frame {len(frames)}")
+        frames.append((values, text))
     angle_x = angle_y = 0.0
     steps = 0
-    for number, (v, advances) in enumerate(frames):
+    for number, (v, text) in enumerate(frames):
         # Each idle call turns the ring by exactly 0.5 and 0.2 degrees; a
         # redraw the window system asks for repeats the angles.
         if not (close(v["ANGLE_X"], angle_x) and close(v["ANGLE_Y"], angle_y)):
@@ -117,11 +122,12 @@ def follow(calls, glx=True):
         assert close(v["ANGLE_X"], angle_x) and close(v["ANGLE_Y"], angle_y), f"frame {number}"
         # Measured in the monospaced font, ending at the right edge; drawn in
         # the proportional one, which is narrower.
-        length = round(len(advances) * MONO_WIDTH)
+        widths = advances(text)
+        length = round(len(widths) * MONO_WIDTH)
         assert close(v["TEXT_X"], int(v["W"]) - length * SCALE), v["TEXT_X"]
         assert close(v["TEXT_Y"], 120 * SCALE) and abs(float(v["SCALE"]) - SCALE) < 1e-6
-        assert not advances or sum(advances) < length - 1
+        assert not widths or sum(widths) < length - 1
     assert frames and frames[0][1] == [], "text in the first frame"
-    assert any(advances for _, advances in frames), "never a rate"
+    assert any(text for _, text in frames), "never a rate"
     assert steps > len(frames) / 2, "most frames come from idle calls"
     return bound, reshaped, frames
