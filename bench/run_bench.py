@@ -261,9 +261,9 @@ def web_row(rounds, seconds):
     print(f"6. Browser, headless Chromium, WebGL 2 on SwiftShader, the page's 300x300 frame, "
           f"{rounds} x {seconds} s\n   {'':<32}" + "".join(f"{n:>26}" for n in names))
     row("frames/s", [spread([r[0] for r in runs[n]]) for n in names])
-    row("heap allocations up to the warm-up", ["-", "-", spread([r[1] for r in runs[names[2]]], 0)])
+    row("heap allocations to warm-up", ["-", "-", spread([r[1] for r in runs[names[2]]], 0)])
     counted = [r[2] for r in runs[names[2]]]
-    row("heap allocations per frame after it", ["-", "-", spread(counted, 2)],
+    row("heap allocations per frame", ["-", "-", spread(counted, 2)],
         target("none after start-up", max(counted) == 0))
     ratio = [a[0] / b[0] for a, b in zip(runs["Orvane"], runs["clear+swap"])]
     row("Orvane / clear+swap frames/s", [spread(ratio, 3)], target(">=0.8x", statistics.median(ratio) >= 0.8))
