@@ -19,7 +19,6 @@ import argparse
 import collections
 import functools
 import glob
-import http.server
 import json
 import os
 import re
@@ -28,7 +27,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 from PIL import Image
@@ -42,12 +40,6 @@ BENCH_PROBE = {"LD_PRELOAD": f"{BUILD}/bench/libbench_probe.so"}
 WEB = os.environ.get("ORVANE_WEB_BUILD", "")  # build-web, built with the benchmarks
 # Each page's program, in place of orvane.js and .wasm in a copy of the site.
 WEB_PROGRAMS = {"Orvane": "", "clear+swap": "bench/clear_swap", "Orvane, counting heap": "bench/orvane_counted"}
-# Every frame reaches WebGL's flush once (the program's one glFlush a frame).
-FLUSH_HOOK = """
-globalThis.orvaneFrames = [];
-const flush = WebGL2RenderingContext.prototype.flush;
-WebGL2RenderingContext.prototype.flush = function () { orvaneFrames.push(performance.now()); return flush.call(this); };
-"""
 READ_PAGE = """
 const inside = orvane.frame && orvane.frame.contentWindow, frames = (inside && inside.orvaneFrames) || [];
 const count = inside && inside.orvaneAllocations;
@@ -194,23 +186,6 @@ def wine_run(display, folder, exe, seconds):
     return first, (len(window) - 1) / (window[-1] - window[0])
 
 
-def chromium():
-    """Debian's Chromium, headless, drawing WebGL 2 with SwiftShader, with
-    the flush hook in every page; and its profile folder."""
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    profile = tempfile.mkdtemp(prefix="orvane-chromium-")
-    for flag in ("--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--no-first-run", "--window-size=800,900", f"--user-data-dir={profile}"):
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": FLUSH_HOOK})
-    return driver, profile
-
-
 def web_run(driver, url, seconds):
     """(frames/s over `seconds` after a warm-up, heap allocations by the
     warm-up and per frame after it, or None where not counted) of the page's
@@ -232,31 +207,20 @@ def web_run(driver, url, seconds):
 def web_row(rounds, seconds):
     """The browser row: frames/s of the page with Orvane and with the floor,
     heap allocations per frame, and the size of what the page loads."""
-    class Quiet(http.server.SimpleHTTPRequestHandler):
-        extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map, ".wasm": "application/wasm"}
-
-        def log_message(self, *args):
-            pass
     names, folder = list(WEB_PROGRAMS), tempfile.mkdtemp(prefix="orvane-sites-")
     for name, build in WEB_PROGRAMS.items():
         site = os.path.join(folder, str(names.index(name)))
         shutil.copytree(f"{WEB}/site", site)
         for file in ("orvane.js", "orvane.wasm") if build else ():
             shutil.copy(os.path.join(WEB, build, file), site)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
-                                             functools.partial(Quiet, directory=folder))
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    driver, profile = chromium()
+    import browser  # Selenium, only for this row
     runs = collections.defaultdict(list)
     try:
-        for _, order in turns(names, rounds):
-            for name in order:
-                url = f"http://127.0.0.1:{server.server_address[1]}/{names.index(name)}/index.html"
-                runs[name].append(web_run(driver, url, seconds))
+        with browser.serve(folder) as address, browser.chromium() as driver:
+            for _, order in turns(names, rounds):
+                for name in order:
+                    runs[name].append(web_run(driver, f"{address}{names.index(name)}/index.html", seconds))
     finally:
-        driver.quit()
-        server.shutdown()
-        shutil.rmtree(profile, True)
         shutil.rmtree(folder, True)
     print(f"6. Browser, headless Chromium, WebGL 2 on SwiftShader, the page's 300x300 frame, "
           f"{rounds} x {seconds} s\n   {'':<32}" + "".join(f"{n:>26}" for n in names))

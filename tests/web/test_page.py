@@ -9,6 +9,7 @@ import base64
 import math
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 
@@ -19,7 +20,7 @@ from selenium.webdriver.common.keys import Keys
 
 import gl_golden
 import orvane_harness as h
-from conftest import serve
+from browser import serve
 
 DESKTOP = os.environ.get("ORVANE_DESKTOP_TESTS", "")  # the Linux build's tests folder
 LINE = "Error! Initialization failed"
@@ -86,7 +87,6 @@ def recorded(browser):
     """Four seconds of the recording build: its calls, each frame's time
     and one frame's pixels with the number of calls up to it."""
     folder = tempfile.mkdtemp(prefix="orvane-site-")
-    import shutil
     shutil.copytree(os.environ["ORVANE_SITE"], folder, dirs_exist_ok=True)
     for name in ("orvane.js", "orvane.wasm"):
         shutil.copy(os.path.join(os.environ["ORVANE_RECORDED"], name), folder)
