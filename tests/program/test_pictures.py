@@ -99,8 +99,8 @@ def other_display():
 
 def test_scene_with_the_ring_in_the_middle_and_the_rate_at_the_bottom_right(display, folder, use, start):
     use()
-    if h.WINDOWS:
-        program = start()
+    if h.WINDOWS:  # Wine's trace of the pixel formats shows the one the window gets
+        program = start(env={"WINEDEBUG": "trace+wgl"})
     else:  # through its menu entry, as a desktop starts it: in the installed pictures' folder
         path = os.pathsep.join([os.path.dirname(h.PROGRAM), os.environ["PATH"]])
         program = start(command=["dex", "-w", os.environ["ORVANE_MENU_ENTRY"]], env={"PATH": path}, probe=False)
@@ -116,6 +116,12 @@ def test_scene_with_the_ring_in_the_middle_and_the_rate_at_the_bottom_right(disp
     h.wait_until(lambda: green(display.screenshot(window)), "the rate text")
     shot = display.screenshot(window)
     assert program.close(window) == 0
+    if h.WINDOWS:  # double-buffered, with a depth buffer
+        trace = program.stderr()
+        chosen = re.findall(r"trace:wgl:set_pixel_format \(\w+,(\d+)\)", trace)[-1]
+        described = re.findall(rf"wglDescribePixelFormat \(\w+,{chosen},.*\n.*\n"
+                               r".*dump_PIXELFORMATDESCRIPTOR (.*)", trace)
+        assert re.search(r" depth [1-9]", described[-1]) and "PFD_DOUBLEBUFFER" in described[-1], described[-1]
     sunset = Image.open(os.path.join(folder, "sunset.bmp")).convert("RGB")
     assert sunset.size == SIZE
     # The ring (outer radius 2.5 at a distance of 8) stays inside a disc
