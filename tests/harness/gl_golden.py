@@ -106,6 +106,7 @@ def follow(calls, glx=True):
             values = {k: bound[k] for k in NAMES}
             at, _ = match_block(golden["reshape"], calls, at, values, "reshape")
             w, h = int(values["W"]), int(values["H"])
+            assert h > 0, f"a viewport and projection for a {w}x{h} window"
             reshaped.append((w, h))
             matrix = values["PERSPECTIVE"].strip("{}").split(", ")
             assert all(map(close, matrix, perspective(w / h))), matrix
@@ -125,8 +126,9 @@ def follow(calls, glx=True):
         widths = advances(text)
         length = round(len(widths) * MONO_WIDTH)
         assert close(v["TEXT_X"], int(v["W"]) - length * SCALE), v["TEXT_X"]
-        assert close(v["TEXT_Y"], 120 * SCALE) and abs(float(v["SCALE"]) - SCALE) < 1e-6
-        assert not widths or sum(widths) < length - 1
+        assert close(v["TEXT_Y"], 120 * SCALE) and abs(float(v["SCALE"]) - SCALE) < 1e-6, \
+            f"frame {number}: baseline {v['TEXT_Y']}, scale {v['SCALE']}"
+        assert not widths or sum(widths) < length - 1, f"frame {number}: drawn wider than measured"
     assert frames and frames[0][1] == [], "text in the first frame"
     assert any(text for _, text in frames), "never a rate"
     assert steps > len(frames) / 2, "most frames come from idle calls"
