@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "call_text.h"
@@ -68,6 +69,9 @@ vec2 sphereMap(vec3 eye, vec3 n) {
     float m = 2.0 * sqrt(r.x * r.x + r.y * r.y + (r.z + 1.0) * (r.z + 1.0));
     return r.xy / m + 0.5;
 }
+
+// Both passes over the ring must land on the same depths for GL_LEQUAL.
+invariant gl_Position;
 
 void main() {
     vec4 eye = modelView * position;
@@ -132,6 +136,12 @@ struct State {
     int savedCount = 0;
     bool replace = false;  // GL_TEXTURE_ENV_MODE is GL_MODULATE
     GLint unpackAlignment = 4;
+
+    // A texture without an image leaves fragments untextured, as in GL 1.1;
+    // WebGL would sample it as black.
+    GLuint boundTexture = 0;
+    std::set<GLuint> texturesWithImage;
+    GLint maxTextureSize = 0;
 
     // Current vertex attributes. Calls compiled into a list set them too;
     // the program's lists set every normal and texture coordinate they use.
@@ -239,7 +249,8 @@ void draw(GLenum mode, GLuint buffer, GLsizei count, bool ownColors) {
     std::copy(normalMatrix.m, normalMatrix.m + 9, n);
     emscripten_glUniformMatrix3fv(gl.normalMatrixAt, 1, GL_FALSE, n);
     emscripten_glUniform2i(gl.sphereMappedAt, gl.enables.texGenS, gl.enables.texGenT);
-    emscripten_glUniform1i(gl.texturedAt, gl.enables.texture2D);
+    emscripten_glUniform1i(gl.texturedAt,
+                           gl.enables.texture2D && gl.texturesWithImage.count(gl.boundTexture));
     emscripten_glUniform1i(gl.replaceAt, gl.replace);
 
     // The vertices' layout in their buffer.
@@ -480,6 +491,7 @@ void glGenTextures(GLsizei n, GLuint* textures) {
 
 void glBindTexture(GLenum target, GLuint texture) {
     RECORD("glBindTexture", "target", Enum{target}, "texture", texture);
+    gl.boundTexture = texture;
     emscripten_glBindTexture(target, texture);
 }
 
@@ -494,6 +506,12 @@ void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei widt
            "format", Enum{format}, "type", Enum{type}, "pixels", Blob{bytes});
     emscripten_glTexImage2D(target, level, internalFormat, width, height, border, format, type,
                             pixels);
+    // What WebGL takes: the one level, within the browser's size limit.
+    if (!gl.maxTextureSize) emscripten_glGetIntegerv(GL_MAX_TEXTURE_SIZE, &gl.maxTextureSize);
+    const bool taken = level == 0 && border == 0 && width > 0 && height > 0 &&
+                       width <= gl.maxTextureSize && height <= gl.maxTextureSize;
+    if (taken) gl.texturesWithImage.insert(gl.boundTexture);
+    else if (level == 0) gl.texturesWithImage.erase(gl.boundTexture);
 }
 
 void glTexParameteri(GLenum target, GLenum pname, GLint param) {
@@ -504,6 +522,10 @@ void glTexParameteri(GLenum target, GLenum pname, GLint param) {
 
 void glDeleteTextures(GLsizei n, const GLuint* textures) {
     RECORD("glDeleteTextures", "n", n, "textures", Names{n, textures});
+    for (GLsizei i = 0; i < n; ++i) {
+        gl.texturesWithImage.erase(textures[i]);
+        if (textures[i] == gl.boundTexture) gl.boundTexture = 0;
+    }
     emscripten_glDeleteTextures(n, textures);
 }
 

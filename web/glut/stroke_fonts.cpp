@@ -49,5 +49,5 @@ int glutStrokeLength(void* fontHandle, const unsigned char* string) {
         }
     }
     if (longest < line) longest = line;
-    return static_cast<int>(longest + 0.5f);
+    return static_cast<int>(longest + 0.5);
 }
