@@ -102,7 +102,7 @@ def follow(calls, glx=True):
     assert [ring_digest(calls)] == golden["ring"], "the ring's list holds another shape"
     frames, reshaped = [], []
     while at < len(calls):
-        while calls[at].startswith("glViewport"):
+        while at < len(calls) and calls[at].startswith("glViewport"):
             values = {k: bound[k] for k in NAMES}
             at, _ = match_block(golden["reshape"], calls, at, values, "reshape")
             w, h = int(values["W"]), int(values["H"])
