@@ -164,6 +164,7 @@ class Program:
         self.log_path = os.path.join(folder, "probe.log")
         self.trace_path = os.path.join(folder, "orvane.trace")
         self.stderr_path = os.path.join(folder, "stderr.txt")
+        self.stdout_path = os.path.join(folder, "stdout.txt")
         open(self.log_path, "w").close()
         command = command or [PROGRAM]
         self.wine = command[0].endswith(".exe")
@@ -172,7 +173,10 @@ class Program:
             # serve these windows too; freeglut takes DISPLAY for a Windows
             # device name, so it is hidden from that side.
             subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
-            command = ["wine", "cmd", "/c", "set DISPLAY=&& Z:" + command[0].replace("/", "\\")]
+            # cmd by its path: a bare name goes through start.exe and the
+            # shell, one more process whose failures say nothing on stderr.
+            command = ["wine", "C:\\windows\\system32\\cmd.exe", "/c",
+                       "set DISPLAY=&& Z:" + command[0].replace("/", "\\")]
             env, probe = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", **(env or {})}, False
         env = dict(env or {})
         preload = [os.environ.get("LD_PRELOAD", ""), env.pop("LD_PRELOAD", ""), PROBE if probe else ""]
@@ -190,9 +194,10 @@ class Program:
                                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             wait_until(lambda: "established" in self.watcher.stderr.readline(), "inotifywait")
         self.stderr_file = open(self.stderr_path, "w")
+        self.stdout_file = open(self.stdout_path, "w")
         self.started = time.monotonic()
         self.process = subprocess.Popen(command + list(argv), cwd=folder,
-                                        env=display.env(extra), stdout=subprocess.DEVNULL,
+                                        env=display.env(extra), stdout=self.stdout_file,
                                         stderr=self.stderr_file, start_new_session=True)
 
     def __enter__(self):
@@ -211,6 +216,7 @@ class Program:
             self.watcher.kill()
             self.watcher.communicate()
         self.stderr_file.close()
+        self.stdout_file.close()
 
     def running(self):
         return self.process.poll() is None
@@ -218,6 +224,13 @@ class Program:
     def stderr(self):
         with open(self.stderr_path, errors="replace") as f:
             return f.read()
+
+    def stopped(self):
+        """Why a program that should still run did not: its status and all it wrote."""
+        with open(self.stdout_path, errors="replace") as f:
+            out = f.read()
+        return (f"stopped with status {self.process.poll()} after {time.monotonic() - self.started:.1f} s;"
+                f" standard error: {self.stderr()!r}, standard output: {out!r}")
 
     def log(self):
         return Log(self.log_path)
@@ -231,7 +244,7 @@ class Program:
 
         def enough():
             if not self.running():
-                raise AssertionError(f"stopped with status {self.process.poll()}: {self.stderr()}")
+                raise AssertionError(self.stopped())
             frames = self.frames()
             return frames if len(frames) >= want else None
         return wait_until(enough, f"{count} frames", timeout)

@@ -60,7 +60,7 @@ def box_first(display, program, expect_box):
     nothing counts frames, the "Error!" box is looked for, and the program's
     own window stands for frames where no box is due."""
     def either():
-        assert program.running(), f"stopped with status {program.process.poll()}: {program.stderr()}"
+        assert program.running(), program.stopped()
         if h.WINDOWS:
             names = display.windows()
             return "Error!" if "Error!" in names else "drawn" if not expect_box and "Orvane" in names else None
