@@ -1,40 +1,99 @@
-"""The browser build's page, served on 127.0.0.1 and opened in Debian's
-Chromium, headless, drawing WebGL 2 with SwiftShader. Every page gets a hook
-that notes each frame's time (the program's one glFlush a frame reaches
-WebGL's flush) and, when asked through `orvaneGrab = {frame: N}`, reads the
-pixels of frame N before it is shown. Used by the browser tests and the
+"""The browser build's page in Debian's three browser engines, each behind
+the same few operations (`Browser`): Chromium through Selenium, Firefox ESR
+through WebDriver BiDi, WebKitGTK's MiniBrowser through Selenium. Firefox
+and WebKit draw WebGL on an X display, so they get a private Xvfb.
+
+`serve` puts a folder on a free port of 127.0.0.1 and adds a hook to each
+page it serves, so that every engine gets the same one: in every frame of the
+page it notes when each frame begins and ends (the program's one glFlush a frame reaches
+WebGL's flush, its glClear WebGL's clear) and, when asked through `orvaneGrab = {frame: N}`, reads the
+pixels of frame N before they are shown. Used by the browser tests and the
 benchmarks."""
 
+import base64
 import contextlib
 import functools
 import http.server
+import io
+import json
+import os
+import re
 import shutil
+import subprocess
 import tempfile
 import threading
+import time
 
+import websocket
+from PIL import Image
 from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.chrome.service import Service as ChromeService
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.webkitgtk.service import Service as WebKitService
 
-HOOK = """
-globalThis.orvaneFrames = [];
-const flush = WebGL2RenderingContext.prototype.flush;
-WebGL2RenderingContext.prototype.flush = function () {
-  orvaneFrames.push(performance.now());
-  const grab = globalThis.orvaneGrab;
-  if (grab && !grab.pixels && orvaneFrames.length >= grab.frame) {
-    const w = this.drawingBufferWidth, h = this.drawingBufferHeight, p = new Uint8Array(w * h * 4);
-    this.readPixels(0, 0, w, h, this.RGBA, this.UNSIGNED_BYTE, p);
-    let text = "";
-    for (let i = 0; i < p.length; i += 8192) text += String.fromCharCode(...p.subarray(i, i + 8192));
-    Object.assign(grab, {width: w, height: h, pixels: btoa(text), calls: (globalThis.orvaneGlCalls || []).length});
-  }
-  return flush.call(this);
-};
-"""
+import orvane_harness as h
+
+ENGINES = ("chromium", "firefox", "webkit")
+ESCAPE, TAB, SHIFT, ENTER, SPACE = Keys.ESCAPE, Keys.TAB, Keys.SHIFT, Keys.ENTER, Keys.SPACE
+WINDOW = (800, 900)  # the browser's own window, in CSS pixels
+
+HOOK = """<script>
+"use strict";
+(() => {
+  const hook = (win) => {
+    if (!win || win.orvaneFrames) return;
+    win.orvaneFrames = [];
+    win.orvaneClears = [];
+    const prototype = win.WebGL2RenderingContext.prototype, clear = prototype.clear, flush = prototype.flush;
+    prototype.clear = function (mask) {
+      win.orvaneClears.push(win.performance.now());
+      return clear.call(this, mask);
+    };
+    prototype.flush = function () {
+      win.orvaneFrames.push(win.performance.now());
+      const grab = win.orvaneGrab;
+      if (grab && !grab.pixels && win.orvaneFrames.length >= grab.frame) {
+        const w = this.drawingBufferWidth, h = this.drawingBufferHeight, p = new Uint8Array(w * h * 4);
+        this.readPixels(0, 0, w, h, this.RGBA, this.UNSIGNED_BYTE, p);
+        let text = "";
+        for (let i = 0; i < p.length; i += 8192) text += String.fromCharCode(...p.subarray(i, i + 8192));
+        Object.assign(grab, {width: w, height: h, pixels: btoa(text), calls: (win.orvaneGlCalls || []).length});
+      }
+      return flush.call(this);
+    };
+  };
+  hook(window);
+  // A frame's document is hooked when it has loaded, before the scripts the
+  // page adds to it then.
+  new MutationObserver(() => {
+    for (const frame of document.querySelectorAll("iframe")) {
+      if (frame.orvaneHooked) continue;
+      frame.orvaneHooked = true;
+      frame.addEventListener("load", () => hook(frame.contentWindow));
+    }
+  }).observe(document, {childList: true, subtree: true});
+})();
+</script>"""
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
     extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map, ".wasm": "application/wasm"}
+
+    def send_head(self):
+        path = self.translate_path(self.path)
+        if os.path.isdir(path):
+            path = os.path.join(path, "index.html")
+        if not path.endswith(".html") or not os.path.isfile(path):
+            return super().send_head()
+        with open(path, "rb") as f:
+            page = f.read().replace(b"<head>", b"<head>" + HOOK.encode(), 1)
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html; charset=utf-8")
+        self.send_header("Content-Length", str(len(page)))
+        self.end_headers()
+        return io.BytesIO(page)
 
     def log_message(self, *args):
         pass
@@ -52,20 +111,221 @@ def serve(folder):
         server.server_close()
 
 
+class Browser:
+    """What a test does with a page, the same in every engine. `js` runs a
+    function body (its arguments in `arguments`) in the page and returns its
+    value through JSON."""
+
+    engine = ""
+
+    def go(self, url):
+        raise NotImplementedError
+
+    def js(self, body, *args):
+        raise NotImplementedError
+
+    def click(self, element_id):
+        raise NotImplementedError
+
+    def keys(self, *keys):
+        """Presses each key (a character or a selenium Keys value) on what has the focus."""
+        raise NotImplementedError
+
+    def choose(self, input_id, path):
+        """Chooses a file with a file input, as a person does."""
+        raise NotImplementedError
+
+    def screenshot(self):
+        """The viewport as the person sees it, in device pixels."""
+        raise NotImplementedError
+
+    def wait(self, body, what, *args, timeout=60):
+        """The value of `body` once it is true."""
+        return self.wait_for(lambda: self.js(body, *args), what, timeout)
+
+    def wait_for(self, condition, what, timeout=60):
+        return h.wait_until(condition, what, timeout, 0.1)
+
+    def element_shot(self, element_id):
+        """An element's box cut from a screenshot."""
+        shot = self.screenshot()
+        box = self.js("const r = document.getElementById(arguments[0]).getBoundingClientRect(),"
+                      " s = devicePixelRatio; return [r.left * s, r.top * s, r.right * s, r.bottom * s]",
+                      element_id)
+        return shot.crop(tuple(round(v) for v in box))
+
+
+class SeleniumBrowser(Browser):
+    def __init__(self, engine, driver):
+        self.engine, self.driver = engine, driver
+
+    def go(self, url):
+        self.driver.get(url)
+
+    def js(self, body, *args):
+        return self.driver.execute_script(body, *args)
+
+    def click(self, element_id):
+        self.driver.find_element(By.ID, element_id).click()
+
+    def keys(self, *keys):
+        ActionChains(self.driver).send_keys(*keys).perform()
+
+    def choose(self, input_id, path):
+        self.driver.find_element(By.ID, input_id).send_keys(path)
+
+    def screenshot(self):
+        return Image.open(io.BytesIO(self.driver.get_screenshot_as_png())).convert("RGB")
+
+
+class FirefoxBrowser(Browser):
+    """Firefox ESR driven over WebDriver BiDi, which it speaks itself."""
+
+    engine = "firefox"
+
+    def __init__(self, url):
+        self.socket = websocket.create_connection(url, timeout=120, suppress_origin=True)
+        self.last = 0
+        self.call("session.new", capabilities={})
+        self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
+
+    def call(self, method, **params):
+        self.last += 1
+        self.socket.send(json.dumps({"id": self.last, "method": method, "params": params}))
+        while True:
+            answer = json.loads(self.socket.recv())
+            if answer.get("id") == self.last:
+                if answer.get("type") == "error":
+                    raise RuntimeError(f"{method}: {answer.get('error')}: {answer.get('message')}")
+                return answer["result"]
+
+    def close(self):
+        with contextlib.suppress(Exception):
+            self.call("session.end")
+        self.socket.close()
+
+    def go(self, url):
+        self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
+
+    def evaluate(self, declaration, args=(), ownership="none"):
+        result = self.call("script.callFunction", functionDeclaration=declaration, awaitPromise=False,
+                           target={"context": self.context}, resultOwnership=ownership,
+                           arguments=[{"type": "string", "value": json.dumps(a)} for a in args])
+        if result["type"] == "exception":
+            details = result["exceptionDetails"]
+            raise RuntimeError(f"{details['text']}\n{declaration}")
+        return result["result"]
+
+    def js(self, body, *args):
+        declaration = ("function (...json) { const value = (function () {" + body + "\n})"
+                       ".apply(this, json.map((a) => JSON.parse(a)));"
+                       " return JSON.stringify(value === undefined ? null : value); }")
+        return json.loads(self.evaluate(declaration, args)["value"])
+
+    def element(self, element_id):
+        node = self.evaluate("(id) => document.getElementById(JSON.parse(id))", (element_id,), "root")
+        return {"sharedId": node["sharedId"]}
+
+    def act(self, *sources):
+        self.call("input.performActions", context=self.context, actions=list(sources))
+
+    def click(self, element_id):
+        self.act({"type": "pointer", "id": "mouse", "actions": [
+            {"type": "pointerMove", "x": 0, "y": 0, "origin": {"type": "element", "element": self.element(element_id)}},
+            {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]})
+
+    def keys(self, *keys):
+        presses = [action for key in "".join(keys) for action in
+                   ({"type": "keyDown", "value": key}, {"type": "keyUp", "value": key})]
+        self.act({"type": "key", "id": "keyboard", "actions": presses})
+
+    def choose(self, input_id, path):
+        self.call("input.setFiles", context=self.context, element=self.element(input_id), files=[path])
+
+    def screenshot(self):
+        data = self.call("browsingContext.captureScreenshot", context=self.context)["data"]
+        return Image.open(io.BytesIO(base64.b64decode(data))).convert("RGB")
+
+
 @contextlib.contextmanager
-def chromium():
-    """A driven Chromium with a profile of its own and the hook in every page."""
+def chromium(scale=1, webgl=True, reduced_motion=False):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     profile = tempfile.mkdtemp(prefix="orvane-chromium-")
-    for flag in ("--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--no-first-run", "--window-size=800,900", f"--user-data-dir={profile}"):
+    flags = ["--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--no-first-run", f"--window-size={WINDOW[0]},{WINDOW[1]}", f"--user-data-dir={profile}",
+             f"--force-device-scale-factor={scale}"]
+    flags += [] if webgl else ["--disable-3d-apis"]
+    flags += ["--force-prefers-reduced-motion"] if reduced_motion else []
+    for flag in flags:
         options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = webdriver.Chrome(service=ChromeService("/usr/bin/chromedriver"), options=options)
     try:
-        driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": HOOK})
-        yield driver
+        yield SeleniumBrowser("chromium", driver)
     finally:
         driver.quit()
         shutil.rmtree(profile, True)
+
+
+@contextlib.contextmanager
+def firefox(scale=1, webgl=True, reduced_motion=False):
+    profile = tempfile.mkdtemp(prefix="orvane-firefox-")
+    prefs = {"layout.css.devPixelsPerPx": f'"{scale}"', "webgl.disabled": str(not webgl).lower(),
+             "ui.prefersReducedMotion": int(reduced_motion), "browser.shell.checkDefaultBrowser": "false",
+             "datareporting.policy.dataSubmissionEnabled": "false", "app.update.disabledForTesting": "true"}
+    with open(os.path.join(profile, "user.js"), "w") as f:
+        f.writelines(f'user_pref("{k}", {v});\n' for k, v in prefs.items())
+    with h.Display() as display:
+        process = subprocess.Popen(
+            ["firefox-esr", "--headless", "--no-remote", "--profile", profile, "--remote-debugging-port", "0",
+             "--window-size", f"{WINDOW[0]},{WINDOW[1]}", "about:blank"],
+            env=display.env(), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        browser = None
+        try:
+            url = h.wait_until(lambda: (m := re.search(r"WebDriver BiDi listening on (ws://\S+)",
+                                                       process.stderr.readline())) and m.group(1),
+                               "Firefox's WebDriver BiDi address")
+            threading.Thread(target=process.stderr.read, daemon=True).start()  # keep it flowing
+            browser = FirefoxBrowser(url.rstrip("/") + "/session")
+            yield browser
+        finally:
+            if browser:
+                browser.close()
+            process.terminate()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                process.wait(10)
+            process.kill()
+            process.wait()
+            shutil.rmtree(profile, True)
+
+
+@contextlib.contextmanager
+def webkit(scale=1, webgl=True, reduced_motion=False):
+    assert scale == 1 and not reduced_motion, "WebKitGTK's MiniBrowser takes neither from outside"
+    options = webdriver.WebKitGTKOptions()
+    options.binary_location = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
+    options.add_argument("--automation")
+    options.add_argument(f"--enable-webgl={str(webgl).lower()}")
+    with h.Display(*WINDOW) as display:
+        service = WebKitService("/usr/bin/WebKitWebDriver", env=display.env())
+        driver = webdriver.WebKitGTK(options=options, service=service) if "service" in \
+            webdriver.WebKitGTK.__init__.__code__.co_varnames else None
+        if driver is None:
+            saved = os.environ.get("DISPLAY")
+            os.environ["DISPLAY"] = display.name
+            try:
+                driver = webdriver.WebKitGTK(executable_path="/usr/bin/WebKitWebDriver", options=options)
+            finally:
+                os.environ.pop("DISPLAY") if saved is None else os.environ.__setitem__("DISPLAY", saved)
+        try:
+            driver.set_window_rect(0, 0, *WINDOW)
+            yield SeleniumBrowser("webkit", driver)
+        finally:
+            driver.quit()
+
+
+def open_browser(engine, **settings):
+    """A context manager giving a Browser of that engine: scale (the device
+    pixel ratio), webgl, reduced_motion."""
+    return {"chromium": chromium, "firefox": firefox, "webkit": webkit}[engine](**settings)

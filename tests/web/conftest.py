@@ -1,4 +1,5 @@
-"""What every browser test starts from: Chromium with the frame hook
+"""What every browser test starts from: the engine this run tests
+(ORVANE_ENGINE: chromium, firefox or webkit) with the frame hook
 (tests/harness/browser.py), and copies of the installed page to change."""
 
 import os
@@ -8,19 +9,22 @@ import tempfile
 import pytest
 
 import browser as b
+import page
+
+ENGINE = os.environ.get("ORVANE_ENGINE", "chromium")
+# The longer checks run in one engine.
+chromium_only = pytest.mark.skipif(ENGINE != "chromium", reason="checked in Chromium only")
 
 
 @pytest.fixture
 def site():
-    """A copy of the page: site(drop=()) gives its folder, the named files
-    left out."""
+    """A copy of the page: site(drop=(), program=None) gives its folder, the
+    named files left out, and orvane.js and .wasm from `program`'s folder
+    if given."""
     folders = []
 
-    def make(drop=()):
-        folders.append(tempfile.mkdtemp(prefix="orvane-site-"))
-        shutil.copytree(os.environ["ORVANE_SITE"], folders[-1], dirs_exist_ok=True)
-        for name in drop:
-            os.remove(os.path.join(folders[-1], name))
+    def make(drop=(), program=None):
+        folders.append(page.make_site(tempfile.mkdtemp(prefix="orvane-site-"), drop, program))
         return folders[-1]
     yield make
     for folder in folders:
@@ -29,5 +33,5 @@ def site():
 
 @pytest.fixture(scope="module")
 def browser():
-    with b.chromium() as driver:
+    with b.open_browser(ENGINE) as driver:
         yield driver

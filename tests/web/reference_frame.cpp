@@ -1,14 +1,17 @@
 // The Mesa frame the browser's is compared with: the program's own set-up
-// and frame, at the angles given, in GLUT's default window, written to
+// and frame, at the angles given and with the rate text given (none by
+// default), in GLUT's window (-geometry WxH for another size), written to
 // standard output as a binary PPM (top row first).
-//   reference_frame ANGLE_X ANGLE_Y > frame.ppm   (in the pictures' folder)
+//   reference_frame [-geometry WxH] ANGLE_X ANGLE_Y [TEXT] > frame.ppm   (in the pictures' folder)
 #include <GL/glut.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "app.h"
+#include "frame_rate.h"
 #include "scene.h"
 #include "scene_state.h"
 
@@ -24,7 +27,7 @@ void drawAndWrite() {
     onReshape(width, height);
     sceneState.angleX = angleX;
     sceneState.angleY = angleY;
-    onDisplay();  // the first frame: no rate text yet
+    onDisplay();  // the first frame: only a text set beforehand
 
     std::vector<unsigned char> rgb(3 * width * height);
     glReadBuffer(GL_BACK);
@@ -39,9 +42,10 @@ void drawAndWrite() {
 
 int main(int argc, char** argv) {
     glutInit(&argc, argv);
-    if (argc != 3) return 2;
+    if (argc != 3 && argc != 4) return 2;
     angleX = std::atof(argv[1]);
     angleY = std::atof(argv[2]);
+    if (argc == 4) std::strncpy(frameRateDisplay.text, argv[3], FrameRateText::kMaxLength);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow("reference");
     if (!setUpScene()) return 1;

@@ -1,162 +1,141 @@
-"""The web build in Debian's headless Chromium, as a person meets it and as
-the desktop program is held: every GL call the layer receives against
-call_order.golden; a frame against Mesa's frame at the same angles; the rate
-in green at the canvas's bottom right, agreeing with the frames drawn; and
-pictures missing, refused or of any kind giving the reason, the box and
-status 1, or the scene, never a stuck page."""
+"""The web build in one browser engine, as a person meets it and as the
+desktop program is held: every GL call the layer receives against
+call_order.golden, through a resize while running; frames at several sizes
+against Mesa's frames at the same angles with the same rate text; the rate
+agreeing with the frames drawn; the rate in green at the window's bottom
+right; and pictures missing, refused or of any kind giving the reason, the
+box and status 1, or the scene, never a stuck page."""
 
-import base64
-import io
-import math
 import os
 import re
-import shutil
 import subprocess
-import tempfile
 
 import pytest
-from PIL import Image, ImageChops
-from selenium.webdriver.common.by import By
-from selenium.webdriver.common.keys import Keys
+from PIL import Image
 
+import browser as b
 import gl_golden
-import orvane_harness as h
+import page as p
 from browser import serve
+from conftest import ENGINE, chromium_only
 
-LINE = "Error! Initialization failed"
-POINTER = ' (see "Your own pictures" on this page)'
-TEXT_ROWS = 48  # the rate text's rows at the bottom, which Mesa's first frame lacks
-
-
-def desktop(tool):
-    """A tool of the Linux build's tests folder, whose frames and fixtures
-    the browser's are held to."""
-    path = os.path.join(os.environ.get("ORVANE_DESKTOP_TESTS", ""), tool)
-    assert os.access(path, os.X_OK), f"no {path}: build the Linux tests first (scripts/run-tests does)"
-    return path
+TEXT_ROWS = 48  # at the bottom: the rate text, 24 pixels high, and its baseline's 19
 
 
-def wait(condition, what, timeout=60):
-    return h.wait_until(condition, what, timeout, 0.1)
+def recorded_site(folder):
+    """The page in `folder` with the recording build, on the sample sunset
+    and a colour map whose rows are not a multiple of four bytes."""
+    p.make_site(folder, program=os.environ["ORVANE_RECORDED"])
+    colormap = os.path.join(folder, "colormap.bmp")
+    Image.open(colormap).convert("RGB").resize((253, 255)).quantize(256).save(colormap)
+    return folder
 
 
-def glyphs():
-    """{strips as vertex tuples: character} of the proportional stroke font."""
-    source = open(os.environ["ORVANE_STROKE_FONT"]).read()
-    strips = {}
-    for char, strip, body in re.findall(r"ch(\d+)st(\d+)\[\] =\s*\{(.*?)\};", source, re.S):
-        vertices = tuple((round(float(x), 2), round(float(y), 2)) for x, y in
-                         re.findall(r"\{\s*(-?[\d.]+)f?,\s*(-?[\d.]+)f?\}", body))
-        strips.setdefault(int(char), {})[int(strip)] = vertices
-    table = {tuple(s[i] for i in sorted(s)): chr(c) for c, s in strips.items()}
-    table[()] = " "
-    return table
+def calls(browser):
+    return browser.js(f"return {p.INSIDE}.orvaneGlCalls.join('\\n')").split("\n")
 
 
-def read_text(calls, table):
-    """The characters GLUT's strokes in a frame's text calls draw."""
-    text, strips, vertices = "", [], []
-    for call in calls:
-        if call.startswith("glVertex2f"):
-            vertices.append(tuple(round(float(v), 2) for v in re.findall(r"= ([^,)]+)", call)))
-        elif call == "glEnd()":
-            strips.append(tuple(vertices))
-            vertices = []
-        elif call.startswith("glTranslatef"):
-            text += table[tuple(strips)]
-            strips = []
-    return text
+def held_to_mesa(folder, frame, count, recorded):
+    """Compares a frame read back with Mesa's at the same angles with the
+    same rate text: the whole frame, and the text's rows on their own."""
+    _, _, frames = gl_golden.follow(recorded[:count], glx=False)
+    text = p.read_text(frames[-1][1], p.glyphs())
+    assert re.fullmatch(r"FPS = \d+\.\d\d", text), text
+    rotations = [c for c in recorded[:count] if c.startswith("glRotated")]
+    angle_y, angle_x = (re.search(r"angle = ([^,]+)", c).group(1) for c in rotations[-2:])
+    mesa = p.mesa_frame(folder, frame.size, angle_x, angle_y, text)
+    # The scene at today's thresholds; the text's rows by the text's own
+    # pixels, its pure green in either frame, which both must share.
+    scene = (0, 0, frame.size[0], frame.size[1] - TEXT_ROWS)
+    mean, within, psnr = p.compare(frame.crop(scene), mesa.crop(scene))
+    strokes, mesa_strokes = set(green(frame)), set(green(mesa))
+    shared = len(strokes & mesa_strokes) / max(1, len(strokes | mesa_strokes))
+    print(f"{frame.size}, angles {angle_x}, {angle_y}, {text!r}: mean difference {mean:.3f}, "
+          f"within 8 levels {within:.4%}, PSNR {psnr:.1f} dB; text pixels shared {shared:.3f}")
+    assert mean <= 0.5 and within >= 0.995 and psnr >= 40, (mean, within, psnr)
+    assert min(y for _, y in strokes | mesa_strokes) >= scene[3], "green above the text's rows"
+    assert shared >= 0.9, f"the rate text's strokes differ from Mesa's: {shared:.3f} of their pixels shared"
 
 
-def compare(a, b):
-    """(mean absolute difference per channel in levels, share of pixels
-    within 8 levels in every channel, PSNR in dB) of two RGB pictures."""
-    pixels = list(ImageChops.difference(a, b).getdata())
-    mean = sum(map(sum, pixels)) / (3 * len(pixels))
-    within = sum(max(p) <= 8 for p in pixels) / len(pixels)
-    squared = sum(v * v for p in pixels for v in p) / (3 * len(pixels))
-    return mean, within, 10 * math.log10(255 ** 2 / squared) if squared else math.inf
-
-
-def mesa_frame(folder, angle_x, angle_y):
-    """The Linux build's frame at those angles, in a private Xvfb."""
-    with h.Display() as display:
-        ppm = subprocess.run([desktop("reference_frame"), angle_x, angle_y], cwd=folder,
-                             env=display.env(), check=True, capture_output=True, timeout=60).stdout
-    with tempfile.NamedTemporaryFile(suffix=".ppm") as f:
-        f.write(ppm)
-        f.flush()
-        return Image.open(f.name).convert("RGB")
+def grab_and_hold(browser, folder, size):
+    frame, count = p.grab(browser)
+    assert frame.size == size
+    held_to_mesa(folder, frame, count, calls(browser))
 
 
 @pytest.fixture(scope="module")
-def recorded(browser):
-    """The recording build for three rate intervals, on the sample sunset and
-    a colour map whose rows are not a multiple of four bytes: its calls,
-    each frame's time and one frame's pixels with the number of calls up to
-    it."""
-    folder = tempfile.mkdtemp(prefix="orvane-site-")
-    shutil.copytree(os.environ["ORVANE_SITE"], folder, dirs_exist_ok=True)
-    for name in ("orvane.js", "orvane.wasm"):
-        shutil.copy(os.path.join(os.environ["ORVANE_RECORDED"], name), folder)
-    colormap = os.path.join(folder, "colormap.bmp")
-    Image.open(colormap).convert("RGB").resize((253, 255)).quantize(256).save(colormap)
+def recording(browser, tmp_path_factory):
+    """The recording build for three rate intervals at GLUT's default size,
+    then resized while running: its calls, each frame's time, and a frame
+    read back on the way."""
+    folder = recorded_site(str(tmp_path_factory.mktemp("recorded")))
     with serve(folder) as url:
-        browser.get(url)
-        inside = "window.orvane.frame.contentWindow"
-        wait(lambda: browser.execute_script("return window.orvane.frame?.contentWindow.orvaneFrames?.length"),
-             "a frame")
-        browser.execute_script(f"{inside}.orvaneGrab = {{frame: 60}}")
-        wait(lambda: browser.execute_script(f"const w = {inside}; return w.orvaneGrab.pixels && "
-                                            "w.orvaneFrames.at(-1) - w.orvaneFrames[0] > 3500"),
-             "three rate intervals")
-        run = browser.execute_script(
-            "const w = window.orvane.frame.contentWindow, c = w.document.getElementById('canvas');"
-            "return {calls: w.orvaneGlCalls.join('\\n'), frames: w.orvaneFrames, grab: w.orvaneGrab,"
-            "        depth: c.getContext('webgl2').getContextAttributes().depth, state: window.orvane.state}")
-    run["calls"] = run["calls"].split("\n")
-    yield run, folder
-    shutil.rmtree(folder, True)
+        browser.go(url)
+        p.running(browser)
+        grabbed = p.grab(browser)
+        browser.wait(f"const f = {p.INSIDE}.orvaneFrames; return f.at(-1) - f[0] > 3500", "three rate intervals")
+        before = p.frames(browser)
+        browser.js("const [w, h] = [document.getElementById('width'), document.getElementById('height')];"
+                   "w.value = 320; h.value = 200; h.dispatchEvent(new Event('change'));")
+        browser.wait(f"return arguments[0] + 5 < {p.INSIDE}.orvaneFrames.length", "frames after the resize",
+                     before)
+        run = browser.js(f"const w = {p.INSIDE}, c = w.document.getElementById('canvas');"
+                         "return {frames: w.orvaneFrames, clears: w.orvaneClears, calls: w.orvaneGlCalls.join('\\n'), state: window.orvane.state,"
+                         "        depth: c.getContext('webgl2').getContextAttributes().depth}")
+        run["calls"] = run["calls"].split("\n")
+    yield run, folder, grabbed
 
 
-def test_calls_follow_the_golden_calls_and_the_rate_agrees_with_the_frames(recorded):
-    run, folder = recorded
+def test_calls_follow_the_golden_calls_through_a_resize_and_the_rate_agrees_with_the_frames(recording):
+    run, folder, _ = recording
     assert run["state"] == "running" and run["depth"], "no depth buffer"
     bound, reshaped, frames = gl_golden.follow(run["calls"], glx=False)
     for name, picture in (("S", "sunset.bmp"), ("C", "colormap.bmp")):
         size = Image.open(os.path.join(folder, picture)).size
         assert [str(v) for v in size] == [bound[name + "W"], bound[name + "H"]]
-    assert reshaped == [(300, 300)]
+    assert reshaped == [(300, 300), (320, 200)]
     # Each rate is the frames drawn since the last one over the time they
-    # took, the first counted from the first frame.
-    times, table, shown, since, rates = run["frames"], glyphs(), "", 0, 0
-    assert len(times) >= len(frames)
-    for number, (_, calls) in enumerate(frames):
-        text = read_text(calls, table)
+    # took, the first counted from the first frame. The program reads its
+    # clock inside a frame, so between the frame's clear and its flush.
+    begun, done, table, shown, since, rates = run["clears"], run["frames"], p.glyphs(), "", 0, 0
+    assert len(begun) >= len(frames) and len(done) >= len(frames)
+    for number, (_, text_calls) in enumerate(frames):
+        text = p.read_text(text_calls, table)
         if text != shown:
             rate = float(re.fullmatch(r"FPS = (\d+\.\d\d)", text).group(1))
-            expected = (number - since) / (times[number] - times[since]) * 1000
-            assert abs(rate - expected) <= 0.01 * expected, (text, expected)
+            count = number - since
+            lowest, highest = (count / (done[number] - begun[since]) * 1000,
+                               count / (begun[number] - done[since]) * 1000)
+            assert lowest - 0.01 <= rate <= highest + 0.01, (text, lowest, highest)
             shown, since, rates = text, number, rates + 1
     assert rates >= 3, "fewer rates than intervals"
 
 
-def test_a_frame_matches_mesa_at_the_same_angles(recorded):
-    run, folder = recorded
-    grab = run["grab"]
-    rotations = [c for c in run["calls"][:grab["calls"]] if c.startswith("glRotated")]
-    angle_y, angle_x = (re.search(r"angle = ([^,]+)", c).group(1) for c in rotations[-2:])
-    size = (grab["width"], grab["height"])
-    # WebGL's rows come bottom first, as GL's.
-    web = Image.frombytes("RGBA", size, base64.b64decode(grab["pixels"])).convert("RGB")
-    web = web.transpose(Image.FLIP_TOP_BOTTOM)
-    mesa = mesa_frame(folder, angle_x, angle_y)
-    assert mesa.size == size
-    area = (0, 0, size[0], size[1] - TEXT_ROWS)
-    mean, within, psnr = compare(web.crop(area), mesa.crop(area))
-    print(f"angles {angle_x}, {angle_y}: mean difference {mean:.3f}, within 8 levels {within:.4%}, "
-          f"PSNR {psnr:.1f} dB")
-    assert mean <= 0.5 and within >= 0.995 and psnr >= 40, (mean, within, psnr)
+def test_a_frame_matches_mesa_at_the_same_angles_with_the_same_text(recording):
+    run, folder, (frame, count) = recording
+    assert frame.size == (300, 300)
+    held_to_mesa(folder, frame, count, run["calls"])
+
+
+# GLUT's -geometry in the address: a larger window, and one whose rows are
+# not a multiple of four bytes.
+@pytest.mark.parametrize("size", [(640, 480), (333, 251)])
+def test_frames_at_other_sizes_match_mesa(browser, tmp_path, size):
+    folder = recorded_site(str(tmp_path))
+    with serve(folder) as url:
+        browser.go(url + "?geometry=%dx%d" % size)
+        p.running(browser)
+        grab_and_hold(browser, folder, size)
+
+
+@chromium_only
+def test_a_frame_at_ratio_2_draws_every_device_pixel(tmp_path):
+    folder = recorded_site(str(tmp_path))
+    with b.open_browser(ENGINE, scale=2) as browser, serve(folder) as url:
+        browser.go(url)
+        p.running(browser)
+        assert browser.js("return [devicePixelRatio, document.getElementById('program').offsetWidth]") == [2, 300]
+        grab_and_hold(browser, folder, (600, 600))
 
 
 def green(shot):
@@ -165,16 +144,12 @@ def green(shot):
             if g >= 200 and r <= 60 and b <= 60]
 
 
-def canvas_shot(browser):
-    return Image.open(io.BytesIO(browser.find_element(By.ID, "program").screenshot_as_png)).convert("RGB")
-
-
 def test_scene_with_the_rate_in_green_at_the_bottom_right(browser, site):
     with serve(site()) as url:
-        browser.get(url)
-        assert ended(browser, click_ok)[0] == "accepted"
-        shot = wait(lambda: green(canvas_shot(browser)) and canvas_shot(browser), "the rate text")
-        assert browser.execute_script("return window.orvane.lines") == []
+        browser.go(url)
+        p.running(browser)
+        shot = browser.wait_for(lambda: green(s := browser.element_shot("program")) and s, "the rate text")
+        assert browser.js("return window.orvane.lines") == []
     assert shot.size == (300, 300)
     xs, ys = zip(*green(shot))
     assert min(xs) > 100 and max(xs) < 300 and min(ys) > 250, "the rate is not at the bottom right"
@@ -182,48 +157,12 @@ def test_scene_with_the_rate_in_green_at_the_bottom_right(browser, site):
     assert len(set(shot.crop((100, 100, 200, 200)).getdata())) > 500
 
 
-def drop(browser, role, name, data):
-    """Drops a file as a person drops one on the role's zone."""
-    browser.execute_script("""
-        const [role, name, data] = arguments, transfer = new DataTransfer();
-        const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
-        transfer.items.add(new File([bytes], name));
-        document.getElementById("drop-" + role).dispatchEvent(
-            new DragEvent("drop", {dataTransfer: transfer, bubbles: true, cancelable: true}));
-    """, role, name, base64.b64encode(data).decode())
+def click_ok(browser):
+    browser.click("warning-ok")
 
 
-def ended(browser, dismiss):
-    """Waits for the box or the scene; dismisses a box. "refused" (with the
-    lines written, the status) or "accepted"."""
-    def either():
-        state = browser.execute_script("return window.orvane.state")
-        assert state != "stopped", browser.find_element(By.ID, "status").text
-        if state == "box":
-            return "refused"
-        return state == "running" and browser.execute_script(
-            "return window.orvane.frame.contentWindow.orvaneFrames?.length > 2") and "accepted"
-    if wait(either, "the box or a frame") == "accepted":
-        return "accepted", None, None
-    box = browser.find_element(By.ID, "warning")
-    assert [box.find_element(By.ID, i).text for i in ("warning-caption", "warning-text")] == \
-        ["Error!", "Initialization failed"]
-    assert box.find_element(By.ID, "warning-ok").text == "OK"
-    assert not browser.execute_script("return window.orvane.frame.contentWindow.orvaneFrames.length")
-    assert browser.execute_script("return window.orvane.status") is None, "ended before the box was dismissed"
-    dismiss(browser, box)
-    wait(lambda: browser.execute_script("return window.orvane.state") == "ended", "the end")
-    assert browser.find_element(By.ID, "status").text == "The program ended with status 1."
-    return "refused", [line["text"] for line in browser.execute_script("return window.orvane.lines")], \
-        browser.execute_script("return window.orvane.status")
-
-
-def click_ok(browser, box):
-    box.find_element(By.ID, "warning-ok").click()
-
-
-def escape(browser, box):
-    box.send_keys(Keys.ESCAPE)
+def escape(browser):
+    browser.keys(b.ESCAPE)
 
 
 def choose(role, name, data):
@@ -233,12 +172,12 @@ def choose(role, name, data):
         path = os.path.join(folder, name)
         with open(path, "wb") as f:
             f.write(data)
-        browser.find_element(By.ID, role).send_keys(path)
+        browser.choose(role, path)
     return act
 
 
 def dropped(role, name, data):
-    return lambda browser, folder: drop(browser, role, name, data)
+    return lambda browser, folder: p.drop(browser, role, name, data)
 
 
 PNG = b"\x89PNG\r\n\x1a\n" + bytes(64)
@@ -260,29 +199,29 @@ BITS_24 = b"BM" + bytes(8) + (54).to_bytes(4, "little") + (40).to_bytes(4, "litt
 def test_a_refused_picture_gives_the_reason_the_box_and_status_1(browser, site, tmp_path, act, dismiss,
                                                                  reason):
     with serve(site(drop=() if act else ("sunset.bmp",))) as url:
-        browser.get(url)
+        browser.go(url)
         if act:
-            wait(lambda: browser.execute_script("return window.orvane.state") == "running", "the start")
+            p.running(browser)
             act(browser, tmp_path)
-            wait(lambda: browser.execute_script("return window.orvane.starts") == 2, "the new start")
-        assert ended(browser, dismiss) == ("refused", [reason + POINTER, LINE], 1)
+            browser.wait("return window.orvane.starts == 2", "the new start")
+        assert p.ended(browser, dismiss) == ("refused", [reason + p.POINTER, p.LINE], 1)
         # What the program wrote and the file's name reach the page as text.
-        assert browser.find_element(By.ID, "output").text == f"{reason}{POINTER}\n{LINE}"
-        assert not browser.find_elements(By.CSS_SELECTOR, "#output b, .current b")
+        assert p.texts(browser)[2] == f"{reason}{p.POINTER}\n{p.LINE}"
+        assert not browser.js("return document.querySelectorAll('#output b, .current b').length")
 
 
+@chromium_only
 def test_whatever_is_dropped_ends_in_the_scene_or_a_refusal(browser, site, tmp_path):
     corpus = str(tmp_path)
-    subprocess.run([desktop("make_bitmap_corpus"), corpus], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([p.desktop("make_bitmap_corpus"), corpus], check=True, stdout=subprocess.DEVNULL)
     fixtures = [line.split() for line in open(os.path.join(corpus, "corpus.tsv"))]
     files = [(name, open(os.path.join(corpus, name), "rb").read(), outcome) for name, outcome in fixtures]
     files += [("noise.jpg", os.urandom(3 << 20), "refused"), ("no name", b"BM", "refused")]
     with serve(site()) as url:
-        browser.get(url)
+        browser.go(url)
         for number, (name, data, outcome) in enumerate(files):
-            browser.find_element(By.ID, "samples").click()
-            wait(lambda: browser.execute_script("return window.orvane.starts == arguments[0] && "
-                                                "window.orvane.state == 'running'", 2 * number + 2), "the samples")
-            drop(browser, ("sunset", "colormap")[number % 2], name, data)
-            wait(lambda: browser.execute_script("return window.orvane.starts") == 2 * number + 3, "the start")
-            assert ended(browser, click_ok)[0] == outcome, name
+            browser.click("samples")
+            p.running(browser, 1, start=2 * number + 2)
+            p.drop(browser, ("sunset", "colormap")[number % 2], name, data)
+            browser.wait("return window.orvane.starts == arguments[0]", "the start", 2 * number + 3)
+            assert p.ended(browser, click_ok)[0] == outcome, name
