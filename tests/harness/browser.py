@@ -43,7 +43,7 @@ HOOK = """<script>
 "use strict";
 (() => {
   const hook = (win) => {
-    if (!win || win.orvaneFrames) return;
+    if (!win || win.orvaneFrames || !win.WebGL2RenderingContext) return;
     win.orvaneFrames = [];
     win.orvaneClears = [];
     const prototype = win.WebGL2RenderingContext.prototype, clear = prototype.clear, flush = prototype.flush;
