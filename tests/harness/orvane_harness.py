@@ -244,7 +244,7 @@ class Program:
         if self.wine:  # the program outlives its launcher
             subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
         if self.terminal is not None:
-            self.reader.join()
+            self.reader.join(TIMEOUT)
             os.close(self.terminal)
             self.terminal = None
         if self.watcher and self.watcher.poll() is None:

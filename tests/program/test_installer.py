@@ -62,6 +62,7 @@ def test_installs_starts_and_uninstalls_cleanly(display, tmp_path, monkeypatch):
         return dict(re.findall(r"^    (.+?)    REG_\w+    (.*)$", out.stdout, re.M)) if out.returncode == 0 \
             else None
 
+    assert os.path.exists(INSTALLER), "no installer: scripts/build-windows makes it"
     assert wine(INSTALLER, "/S").returncode == 0
     folder = unix(FOLDER)
     assert sorted(os.listdir(folder)) == ["LICENSE.txt", "README-windows.txt", "Uninstall.exe",
