@@ -6,7 +6,6 @@ unless standard error was redirected."""
 import os
 import re
 import struct
-import subprocess
 import xml.etree.ElementTree as ET
 
 import pefile
