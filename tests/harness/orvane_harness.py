@@ -13,6 +13,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 import Xlib.display
@@ -26,6 +27,10 @@ CORPUS_TOOL = os.environ.get("ORVANE_CORPUS_TOOL")
 SANITIZED = os.environ.get("ORVANE_SANITIZED") == "1"
 WINDOWS = (PROGRAM or "").endswith(".exe")
 TIMEOUT = 90.0 if WINDOWS else 60.0 if SANITIZED else 30.0
+# Wine without the .NET and HTML engines it would offer to install, and
+# without its menu builder, which would copy Windows shortcuts into the
+# desktop's menu.
+WINE_DLLS = "mscoree,mshtml=;winemenubuilder.exe=d"
 
 def wait_until(condition, what, timeout=TIMEOUT, interval=0.05):
     """Polls `condition` until it returns something true, and returns that."""
@@ -105,6 +110,18 @@ class Display:
         x, y, w, h = self.geometry(window)
         return image.crop((x, y, x + w, y + h))
 
+    def icons(self, window):
+        """{(width, height): [ARGB pixel, ...]} of a window's icons (_NET_WM_ICON)."""
+        display = Xlib.display.Display(self.name)
+        prop = display.create_resource_object("window", int(window)).get_full_property(
+            display.intern_atom("_NET_WM_ICON"), Xlib.X.AnyPropertyType)
+        display.close()
+        values, icons = list(prop.value) if prop else [], {}
+        while values:
+            width, height = values[:2]
+            icons[(width, height)], values = values[2:2 + width * height], values[2 + width * height:]
+        return icons
+
     def send(self, window, event, mask=0):
         """Sends an X event, made by event(display, window), to a window."""
         display = Xlib.display.Display(self.name)
@@ -154,17 +171,21 @@ class Program:
     when the test ends if still running.
 
     trace: record its GL calls with apitrace; watch: note the files opened
-    in `folder`; argv: GLUT options; command: another program (an .exe runs
-    under Wine).
+    in `folder`; argv: GLUT options (under Wine, cmd's words, such as a
+    redirection); command: another program (an .exe runs under Wine; a bare
+    name is looked up in `folder`); terminal: its standard streams on a
+    terminal, which under Wine gives it a console, read back as its
+    standard output; records: the folder for the run's logs, if not `folder`.
     """
 
     def __init__(self, display, folder, trace=False, watch=False, argv=(), command=None,
-                 env=None, probe=True):
+                 env=None, probe=True, terminal=False, records=None):
         self.display, self.folder = display, folder
-        self.log_path = os.path.join(folder, "probe.log")
-        self.trace_path = os.path.join(folder, "orvane.trace")
-        self.stderr_path = os.path.join(folder, "stderr.txt")
-        self.stdout_path = os.path.join(folder, "stdout.txt")
+        records = records or folder
+        self.log_path = os.path.join(records, "probe.log")
+        self.trace_path = os.path.join(records, "orvane.trace")
+        self.stderr_path = os.path.join(records, "stderr.txt")
+        self.stdout_path = os.path.join(records, "stdout.txt")
         open(self.log_path, "w").close()
         command = command or [PROGRAM]
         self.wine = command[0].endswith(".exe")
@@ -175,9 +196,10 @@ class Program:
             subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
             # cmd by its path: a bare name goes through start.exe and the
             # shell, one more process whose failures say nothing on stderr.
+            exe = ("Z:" if os.path.isabs(command[0]) else "") + command[0].replace("/", "\\")
             command = ["wine", "C:\\windows\\system32\\cmd.exe", "/c",
-                       "set DISPLAY=&& Z:" + command[0].replace("/", "\\")]
-            env, probe = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", **(env or {})}, False
+                       " ".join(["set DISPLAY=&&", exe, *argv])]
+            argv, env, probe = (), {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": WINE_DLLS, **(env or {})}, False
         env = dict(env or {})
         preload = [os.environ.get("LD_PRELOAD", ""), env.pop("LD_PRELOAD", ""), PROBE if probe else ""]
         extra = {"ORVANE_PROBE_LOG": self.log_path, **env}
@@ -195,10 +217,19 @@ class Program:
             wait_until(lambda: "established" in self.watcher.stderr.readline(), "inotifywait")
         self.stderr_file = open(self.stderr_path, "w")
         self.stdout_file = open(self.stdout_path, "w")
+        streams = {"stdout": self.stdout_file, "stderr": self.stderr_file}
+        self.terminal = None
+        if terminal:
+            self.terminal, side = os.openpty()
+            streams = {"stdin": side, "stdout": side, "stderr": side}
         self.started = time.monotonic()
-        self.process = subprocess.Popen(command + list(argv), cwd=folder,
-                                        env=display.env(extra), stdout=self.stdout_file,
-                                        stderr=self.stderr_file, start_new_session=True)
+        self.process = subprocess.Popen(command + list(argv), cwd=folder, env=display.env(extra),
+                                        start_new_session=True, **streams)
+        if terminal:
+            os.close(side)
+            # Read as it comes, so that a full terminal never stops the program.
+            self.reader = threading.Thread(target=self.read_terminal)
+            self.reader.start()
 
     def __enter__(self):
         return self
@@ -212,11 +243,26 @@ class Program:
         self.process.wait()
         if self.wine:  # the program outlives its launcher
             subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
+        if self.terminal is not None:
+            self.reader.join(TIMEOUT)
+            os.close(self.terminal)
+            self.terminal = None
         if self.watcher and self.watcher.poll() is None:
             self.watcher.kill()
             self.watcher.communicate()
         self.stderr_file.close()
         self.stdout_file.close()
+
+    def read_terminal(self):
+        while True:
+            try:
+                data = os.read(self.terminal, 4096)
+            except OSError:  # every process that held the terminal has ended
+                return
+            if not data:
+                return
+            self.stdout_file.write(data.decode(errors="replace"))
+            self.stdout_file.flush()
 
     def running(self):
         return self.process.poll() is None
