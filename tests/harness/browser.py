@@ -189,6 +189,8 @@ class FirefoxBrowser(Browser):
         self.last = 0
         self.call("session.new", capabilities={})
         self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
+        self.call("browsingContext.setViewport", context=self.context,
+                  viewport={"width": WINDOW[0], "height": WINDOW[1]})
 
     def call(self, method, **params):
         self.last += 1
@@ -280,7 +282,7 @@ def firefox(scale=1, webgl=True, reduced_motion=False):
     with h.Display() as display:
         process = subprocess.Popen(
             ["firefox-esr", "--headless", "--no-remote", "--profile", profile, "--remote-debugging-port", "0",
-             "--window-size", f"{WINDOW[0]},{WINDOW[1]}", "about:blank"],
+             "about:blank"],
             env=display.env(), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         browser = None
         try:
