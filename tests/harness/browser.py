@@ -22,7 +22,7 @@ import shutil
 import subprocess
 import tempfile
 import threading
-import time
+import unittest.mock
 
 import websocket
 from PIL import Image
@@ -31,7 +31,6 @@ from selenium.webdriver.chrome.service import Service as ChromeService
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.webkitgtk.service import Service as WebKitService
 
 import orvane_harness as h
 
@@ -113,32 +112,12 @@ def serve(folder):
 
 
 class Browser:
-    """What a test does with a page, the same in every engine. `js` runs a
-    function body (its arguments in `arguments`) in the page and returns its
-    value through JSON."""
-
-    engine = ""
-
-    def go(self, url):
-        raise NotImplementedError
-
-    def js(self, body, *args):
-        raise NotImplementedError
-
-    def click(self, element_id):
-        raise NotImplementedError
-
-    def keys(self, *keys):
-        """Presses each key (a character or a selenium Keys value) on what has the focus."""
-        raise NotImplementedError
-
-    def choose(self, input_id, path):
-        """Chooses a file with a file input, as a person does."""
-        raise NotImplementedError
-
-    def screenshot(self):
-        """The viewport as the person sees it, in device pixels."""
-        raise NotImplementedError
+    """What a test does with a page, the same in every engine: go(url);
+    js(body, *args), a function body run in the page (its arguments in
+    `arguments`), its value back through JSON; click(element_id); keys(*keys),
+    each a character or a selenium Keys value, pressed on what has the focus;
+    choose(input_id, path), a file chosen with a file input; screenshot(), the
+    viewport in device pixels. Each engine's class below gives them."""
 
     def wait(self, body, what, *args, timeout=60):
         """The value of `body` once it is true."""
@@ -311,16 +290,9 @@ def webkit(scale=1, webgl=True, reduced_motion=False):
     options.add_argument("--automation")
     options.add_argument(f"--enable-webgl={str(webgl).lower()}")
     with h.Display(*WINDOW) as display:
-        service = WebKitService("/usr/bin/WebKitWebDriver", env=display.env())
-        driver = webdriver.WebKitGTK(options=options, service=service) if "service" in \
-            webdriver.WebKitGTK.__init__.__code__.co_varnames else None
-        if driver is None:
-            saved = os.environ.get("DISPLAY")
-            os.environ["DISPLAY"] = display.name
-            try:
-                driver = webdriver.WebKitGTK(executable_path="/usr/bin/WebKitWebDriver", options=options)
-            finally:
-                os.environ.pop("DISPLAY") if saved is None else os.environ.__setitem__("DISPLAY", saved)
+        # Selenium 4.8's WebKitGTK takes no service: the driver gets the display from here.
+        with unittest.mock.patch.dict(os.environ, DISPLAY=display.name):
+            driver = webdriver.WebKitGTK(executable_path="/usr/bin/WebKitWebDriver", options=options)
         try:
             driver.set_window_rect(0, 0, *WINDOW)
             yield SeleniumBrowser("webkit", driver)
