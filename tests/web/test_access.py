@@ -99,6 +99,11 @@ def test_every_control_by_keyboard(browser, site):
                          "samples"], order
         browser.keys(b.ENTER)  # the samples again: a new start
         p.running(browser, start=2)
+        browser.js("document.getElementById('fullscreen').focus()")
+        browser.keys(b.SPACE)
+        browser.wait("return document.fullscreenElement?.id == 'window'", "full screen")
+        browser.js("document.exitFullscreen()")  # Escape's work, left to the browser's window
+        browser.wait("return !document.fullscreenElement", "the page again")
         browser.js("document.getElementById('width').focus()")
         browser.keys(b.BACKSPACE * 4, "320", b.ENTER)
         browser.wait("return document.getElementById('window').offsetWidth == 320", "the typed width")
