@@ -31,62 +31,42 @@ int distance(Rgb a, Rgb b) {
     return dr * dr + dg * dg + db * db;
 }
 
-// Every distinct colour of a picture with a number beside it (first its
-// count of pixels, later its palette index). Open addressing; the key is the
-// colour plus one, so that 0 marks a free slot.
-class ColourTable {
+// Which of the 2^24 colours a picture has, a bit each, with the number of
+// colours below each 64-bit word: a colour's rank among the picture's
+// colours, in colour order, is then a look-up and a count of bits. A few
+// megabytes, and each pixel touches them once, without hashing.
+class ColourSet {
 public:
-    // The slot of `c`, added with the number 0 if new. Valid until the next
-    // colour is added.
-    std::size_t slot(Rgb c) {
-        const std::uint32_t key = c + 1;
-        std::size_t i = home(key);
-        while (keys_[i] != key) {
-            if (keys_[i] == 0) {
-                if (2 * (used_ + 1) > keys_.size()) {
-                    grow();
-                    return slot(c);
-                }
-                keys_[i] = key;
-                ++used_;
-                return i;
-            }
-            i = (i + 1) & (keys_.size() - 1);
-        }
-        return i;
-    }
-    std::uint32_t& number(std::size_t slot) { return numbers_[slot]; }
+    void add(Rgb c) { bits_[c >> 6] |= std::uint64_t{1} << (c & 63); }
 
-    // (colour, number) of every colour, in the order of the colours.
-    std::vector<std::pair<Rgb, std::uint32_t>> sorted() const {
-        std::vector<std::pair<Rgb, std::uint32_t>> all;
-        all.reserve(used_);
-        for (std::size_t i = 0; i < keys_.size(); ++i)
-            if (keys_[i] != 0) all.emplace_back(keys_[i] - 1, numbers_[i]);
-        std::sort(all.begin(), all.end());
+    // Counts; after it, only rank() and colours().
+    void close() {
+        std::uint32_t below = 0;
+        for (std::size_t w = 0; w < bits_.size(); ++w) {
+            below_[w] = below;
+            below += static_cast<std::uint32_t>(__builtin_popcountll(bits_[w]));
+        }
+        size_ = below;
+    }
+
+    std::uint32_t rank(Rgb c) const {
+        const std::uint64_t lower = bits_[c >> 6] & ((std::uint64_t{1} << (c & 63)) - 1);
+        return below_[c >> 6] + static_cast<std::uint32_t>(__builtin_popcountll(lower));
+    }
+
+    std::vector<Rgb> colours() const {
+        std::vector<Rgb> all;
+        all.reserve(size_);
+        for (std::size_t w = 0; w < bits_.size(); ++w)
+            for (std::uint64_t word = bits_[w]; word; word &= word - 1)
+                all.push_back(static_cast<Rgb>(w << 6 | static_cast<unsigned>(__builtin_ctzll(word))));
         return all;
     }
 
 private:
-    std::size_t home(std::uint32_t key) const { return (key * 0x9E3779B1u) >> shift_; }
-    void grow() {
-        std::vector<std::uint32_t> keys(keys_.size() * 2), numbers(keys.size());
-        keys.swap(keys_);
-        numbers.swap(numbers_);
-        --shift_;
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (keys[i] == 0) continue;
-            std::size_t j = home(keys[i]);
-            while (keys_[j] != 0) j = (j + 1) & (keys_.size() - 1);
-            keys_[j] = keys[i];
-            numbers_[j] = numbers[i];
-        }
-    }
-
-    int shift_ = 32 - 12;
-    std::vector<std::uint32_t> keys_ = std::vector<std::uint32_t>(1u << 12);
-    std::vector<std::uint32_t> numbers_ = std::vector<std::uint32_t>(keys_.size());
-    std::size_t used_ = 0;
+    std::vector<std::uint64_t> bits_ = std::vector<std::uint64_t>(1u << 18);
+    std::vector<std::uint32_t> below_ = std::vector<std::uint32_t>(bits_.size());
+    std::uint32_t size_ = 0;
 };
 
 struct Counted {
@@ -97,9 +77,18 @@ struct Counted {
 // The palette in order of r+g+b. A search starts at a colour's own sum and
 // goes both ways until the sums alone lie farther than the best match found,
 // since (dr+dg+db)^2 <= 3(dr^2+dg^2+db^2): exact, and it looks at few entries.
+// None at all where the guess lies within half the distance from it to the
+// entry nearest to it: no other entry can then be nearer.
 class NearestSearch {
 public:
-    explicit NearestSearch(const std::vector<Rgb>& palette) : sorted_(palette.size()) {
+    explicit NearestSearch(const std::vector<Rgb>& palette)
+        : sorted_(palette.size()), alone_(palette.size(), INT_MAX) {
+        for (std::size_t a = 0; a < palette.size(); ++a)
+            for (std::size_t b = 0; b < a; ++b) {
+                const int d = distance(palette[a], palette[b]);
+                alone_[a] = std::min(alone_[a], d);
+                alone_[b] = std::min(alone_[b], d);
+            }
         std::vector<int> order(palette.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
         std::stable_sort(order.begin(), order.end(),
@@ -117,6 +106,7 @@ public:
     int find(Rgb c, int guess, const std::vector<Rgb>& palette) const {
         const int s = sum(c);
         int best = guess, bestDistance = guess < 0 ? INT_MAX : distance(c, palette[guess]);
+        if (guess >= 0 && 4 * static_cast<long long>(bestDistance) <= alone_[guess]) return guess;
         auto look = [&](const Entry& e) {
             const int gap = sum(e.colour) - s;
             if (gap * gap >= 3 * static_cast<long long>(bestDistance)) return false;
@@ -140,6 +130,7 @@ private:
     static int sum(Rgb c) { return red(c) + green(c) + blue(c); }
 
     std::vector<Entry> sorted_;
+    std::vector<int> alone_;  // per entry, the squared distance to the nearest other one
     std::array<int, 3 * 255 + 1> first_{};  // per sum, the first entry whose sum is not below it
 };
 
@@ -150,9 +141,7 @@ public:
     explicit BoxCutter(const std::vector<Counted>& colours) : cells_(kSide * kSide * kSide) {
         for (const Counted& c : colours) {
             const double n = c.count, r = red(c.colour), g = green(c.colour), b = blue(c.colour);
-            Moments& m = cells_[at((red(c.colour) >> 3) + 1, (green(c.colour) >> 3) + 1,
-                                   (blue(c.colour) >> 3) + 1)];
-            m += {n, n * r, n * g, n * b, n * (r * r + g * g + b * b)};
+            cells_[cell(c.colour)] += {n, n * r, n * g, n * b, n * (r * r + g * g + b * b)};
         }
         for (int r = 1; r < kSide; ++r)
             for (int g = 0; g < kSide; ++g)
@@ -165,8 +154,9 @@ public:
                 for (int b = 1; b < kSide; ++b) cells_[at(r, g, b)] += cells_[at(r, g, b - 1)];
     }
 
-    // The means of at most `count` boxes.
-    std::vector<Rgb> palette(int count) const {
+    // The means of at most `count` boxes, and per histogram cell (see
+    // cell()) the index of its box's mean, a first guess at its colours' nearest.
+    std::vector<Rgb> palette(int count, std::vector<int>& guesses) const {
         std::vector<Box> boxes{Box{{0, 0, 0}, {kSide - 1, kSide - 1, kSide - 1}}};
         std::vector<double> errors{error(boxes[0])};
         while (static_cast<int>(boxes.size()) < count) {
@@ -182,12 +172,20 @@ public:
             errors.push_back(error(upper));
         }
         std::vector<Rgb> means;
+        guesses.assign(cells_.size(), 0);
         for (const Box& box : boxes) {
             const Moments m = moments(box);
-            if (m.n > 0) means.push_back(mean(m.n, m.r, m.g, m.b));
+            if (m.n <= 0) continue;
+            for (int r = box.lo[0] + 1; r <= box.hi[0]; ++r)
+                for (int g = box.lo[1] + 1; g <= box.hi[1]; ++g)
+                    for (int b = box.lo[2] + 1; b <= box.hi[2]; ++b)
+                        guesses[at(r, g, b)] = static_cast<int>(means.size());
+            means.push_back(mean(m.n, m.r, m.g, m.b));
         }
         return means;
     }
+
+    static int cell(Rgb c) { return at((red(c) >> 3) + 1, (green(c) >> 3) + 1, (blue(c) >> 3) + 1); }
 
     // The colour of mean (r, g, b) / n, rounded.
     static Rgb mean(double n, double r, double g, double b) {
@@ -301,17 +299,19 @@ bmp::PalettedImage toPaletted(const std::uint8_t* pixels, int width, int height,
         return Rgb{p[0]} << 16 | Rgb{p[1]} << 8 | p[2];
     };
 
-    // Neighbours often share a colour, so the last slot is kept.
-    ColourTable table;
+    // Neighbours often share a colour, so each pass skips repeats.
+    ColourSet set;
+    for (std::size_t i = 0; i < count; ++i) set.add(colourAt(i));
+    set.close();
+    std::vector<Counted> colours;
+    for (Rgb c : set.colours()) colours.push_back({c, 0});
     Rgb last = colourAt(0);
-    std::size_t slot = table.slot(last);
+    std::uint32_t rank = set.rank(last);
     for (std::size_t i = 0; i < count; ++i) {
         const Rgb c = colourAt(i);
-        if (c != last) last = c, slot = table.slot(c);
-        ++table.number(slot);
+        if (c != last) last = c, rank = set.rank(c);
+        ++colours[rank].count;
     }
-    std::vector<Counted> colours;
-    for (const auto& [colour, n] : table.sorted()) colours.push_back({colour, n});
 
     std::vector<Rgb> palette;
     std::vector<int> nearest(colours.size(), -1);
@@ -321,26 +321,25 @@ bmp::PalettedImage toPaletted(const std::uint8_t* pixels, int width, int height,
             nearest[i] = static_cast<int>(i);
         }
     } else {
-        palette = BoxCutter(colours).palette(kColours);
+        std::vector<int> guesses;
+        palette = BoxCutter(colours).palette(kColours, guesses);
+        for (std::size_t i = 0; i < colours.size(); ++i) nearest[i] = guesses[BoxCutter::cell(colours[i].colour)];
         refine(palette, colours, nearest);
         const NearestSearch search(palette);
         for (std::size_t i = 0; i < colours.size(); ++i)
             nearest[i] = search.find(colours[i].colour, nearest[i], palette);
     }
-    for (std::size_t i = 0; i < colours.size(); ++i)
-        table.number(table.slot(colours[i].colour)) = static_cast<std::uint32_t>(nearest[i]);
-
     for (Rgb c : palette)
         image.palette.push_back({static_cast<std::uint8_t>(red(c)), static_cast<std::uint8_t>(green(c)),
                                  static_cast<std::uint8_t>(blue(c))});
     image.indices.resize(count);
     last = colourAt(0);
-    slot = table.slot(last);
+    rank = set.rank(last);
     for (std::size_t i = 0; i < count; ++i) {
         const Rgb c = colourAt(i);
-        if (c != last) last = c, slot = table.slot(c);
+        if (c != last) last = c, rank = set.rank(c);
         const std::size_t row = static_cast<std::size_t>(height) - 1 - i / w;  // bottom row first
-        image.indices[row * w + i % w] = static_cast<std::uint8_t>(table.number(slot));
+        image.indices[row * w + i % w] = static_cast<std::uint8_t>(nearest[rank]);
     }
     return image;
 }
