@@ -242,8 +242,10 @@ def dropped(role, name, data):
 
 
 PNG = b"\x89PNG\r\n\x1a\n" + bytes(64)
+# Without its pixels, which the browser cannot open either: the page gives
+# it to the program unconverted.
 BITS_24 = b"BM" + bytes(8) + (54).to_bytes(4, "little") + (40).to_bytes(4, "little") + \
-    (2).to_bytes(4, "little") * 2 + (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(40)
+    (2).to_bytes(4, "little") * 2 + (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(24)
 
 
 # What a person does after the page has started, how the box is dismissed,
@@ -283,6 +285,10 @@ def test_whatever_is_dropped_ends_in_the_scene_or_a_refusal(browser, site, tmp_p
             browser.find_element(By.ID, "samples").click()
             wait(lambda: browser.execute_script("return window.orvane.starts == arguments[0] && "
                                                 "window.orvane.state == 'running'", 2 * number + 2), "the samples")
-            drop(browser, ("sunset", "colormap")[number % 2], name, data)
+            role = ("sunset", "colormap")[number % 2]
+            drop(browser, role, name, data)
             wait(lambda: browser.execute_script("return window.orvane.starts") == 2 * number + 3, "the start")
-            assert ended(browser, click_ok)[0] == outcome, name
+            # A bitmap the browser opens but the program does not read is
+            # converted first, and the program draws what the page made.
+            converted = ", converted to a " in browser.find_element(By.ID, "converted-" + role).text
+            assert ended(browser, click_ok)[0] == ("accepted" if converted else outcome), name
