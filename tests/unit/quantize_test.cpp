@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "bmp_writer.h"
@@ -30,7 +33,8 @@ Picture photoLike(int width, int height, int channels) {
             const double u = double(x) / width, v = double(y) / height, grain = (x * 7 + y * 13) % 5;
             const double rgb[3] = {255 * u * (1 - v / 2), 200 * v + 220 * u * (1 - u), 250 - 240 * u * v * v};
             for (int c = 0; c < 3; ++c)
-                p.pixels[(std::size_t(y) * width + x) * channels + c] = std::uint8_t(std::min(255.0, rgb[c] + grain));
+                p.pixels[(std::size_t(y) * width + x) * channels + c] =
+                    std::uint8_t(std::min(255.0, rgb[c] + grain));
         }
     return p;
 }
@@ -93,15 +97,13 @@ TEST(Quantize, PhotoLikeGradientGets256ColoursEachPixelItsNearest) {
 TEST(Quantize, ItsBitmapReadsBackThroughTheProgramsLoaderWithTheSamePixels) {
     for (const Picture& p : {photoLike(203, 101, 3), fewColours(16, 3)}) {
         const bmp::PalettedImage image = quantize::toPaletted(p.pixels.data(), p.width, p.height, 3);
-        const Bytes bytes = bmp::encode(image);
-        std::FILE* file = std::tmpfile();
-        ASSERT_NE(file, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-        std::rewind(file);
+        const std::string name = "orvane-quantize-" + std::to_string(std::random_device()()) + ".bmp";
+        const std::string path = (std::filesystem::temp_directory_path() / name).string();
+        ASSERT_TRUE(bmp::writeFile(path, bmp::encode(image)));
         int width = 0, height = 0;
         BitmapRefusal why;
-        const PixelBuffer rgb = readPalettedBitmap(file, &width, &height, &why);
-        std::fclose(file);
+        const PixelBuffer rgb = loadPalettedBitmap(path.c_str(), &width, &height, &why);
+        std::remove(path.c_str());
         ASSERT_TRUE(rgb) << describeRefusal(why);
         ASSERT_EQ(width, p.width);
         ASSERT_EQ(height, p.height);
