@@ -32,6 +32,7 @@ import time
 from PIL import Image
 
 import orvane_harness as h
+from photo_row import photo_row
 
 BUILD = os.environ["ORVANE_BUILD"]
 PROGRAMS = {"Orvane": [h.PROGRAM], "clear+swap": [f"{BUILD}/bench/clear_swap"],
@@ -276,7 +277,10 @@ def main():
         return soak(args.soak)
     rounds, seconds = (2, 1.0) if args.quick else (args.rounds, 2.5)
     if args.web:
-        return web_row(rounds, seconds) if WEB else "bench/run --web: no build-web"
+        if not WEB:
+            return "bench/run --web: no build-web"
+        web_row(rounds, seconds)
+        return photo_row(WEB, BUILD, rounds, row, spread, target, turns)
     began = time.monotonic()
     folder = h.scratch_folder()
     names = list(PROGRAMS)
@@ -337,6 +341,7 @@ def main():
 
     if WEB:
         web_row(rounds, seconds)
+        photo_row(WEB, BUILD, rounds, row, spread, target, turns)
     else:
         print("6. Browser: no build-web (scripts/build-web makes it)")
     shutil.rmtree(folder, True)
