@@ -45,7 +45,7 @@ async function convert(file) {
   if (programsOwn(head)) return { untouched: "an 8-bit bitmap" };
   let picture;
   try {
-    picture = await createImageBitmap(file, { imageOrientation: "from-image" });
+    picture = await createImageBitmap(file);  // turned as its EXIF orientation says, by default
   } catch (error) {
     return { untouched: "the browser cannot open it as a picture" };
   }
