@@ -7,10 +7,11 @@
 The desktop rows run in private Xvfb servers on Mesa's software renderer, with
 the test probe preloaded (tests/harness/probe.cpp), and where start-up, the
 rate text or the angles are read, the benchmarks' own (bench/bench_probe.cpp)
-beside it. The browser row (where build-web exists; --web for it alone) runs
+beside it. The browser rows (where build-web exists; --web for them alone) run
 the installed page in headless Chromium, with the floor or the program with a
 counting heap (bench/count_allocations.cpp) in place of the program in copies
-of the site. Programs that are compared take turns in the same rounds (the
+of the site, and a photo chosen on it against ImageMagick (bench/photo_row.py).
+Programs that are compared take turns in the same rounds (the
 order flips every round), so a slow patch of a shared machine hits them alike;
 each figure is the median over the rounds with the range beside it.
 """
