@@ -7,10 +7,11 @@
 The desktop rows run in private Xvfb servers on Mesa's software renderer, with
 the test probe preloaded (tests/harness/probe.cpp), and where start-up, the
 rate text or the angles are read, the benchmarks' own (bench/bench_probe.cpp)
-beside it. The browser row (where build-web exists; --web for it alone) runs
+beside it. The browser rows (where build-web exists; --web for them alone) run
 the installed page in headless Chromium, with the floor or the program with a
 counting heap (bench/count_allocations.cpp) in place of the program in copies
-of the site. Programs that are compared take turns in the same rounds (the
+of the site, and a photo chosen on it against ImageMagick (bench/photo_row.py).
+Programs that are compared take turns in the same rounds (the
 order flips every round), so a slow patch of a shared machine hits them alike;
 each figure is the median over the rounds with the range beside it.
 """
@@ -32,6 +33,7 @@ import time
 from PIL import Image
 
 import orvane_harness as h
+from photo_row import photo_row
 
 BUILD = os.environ["ORVANE_BUILD"]
 PROGRAMS = {"Orvane": [h.PROGRAM], "clear+swap": [f"{BUILD}/bench/clear_swap"],
@@ -276,7 +278,10 @@ def main():
         return soak(args.soak)
     rounds, seconds = (2, 1.0) if args.quick else (args.rounds, 2.5)
     if args.web:
-        return web_row(rounds, seconds) if WEB else "bench/run --web: no build-web"
+        if not WEB:
+            return "bench/run --web: no build-web"
+        web_row(rounds, seconds)
+        return photo_row(WEB, BUILD, rounds, row, spread, target, turns)
     began = time.monotonic()
     folder = h.scratch_folder()
     names = list(PROGRAMS)
@@ -337,6 +342,7 @@ def main():
 
     if WEB:
         web_row(rounds, seconds)
+        photo_row(WEB, BUILD, rounds, row, spread, target, turns)
     else:
         print("6. Browser: no build-web (scripts/build-web makes it)")
     shutil.rmtree(folder, True)

@@ -181,8 +181,10 @@ def dropped(role, name, data):
 
 
 PNG = b"\x89PNG\r\n\x1a\n" + bytes(64)
+# Without its pixels, which the browser cannot open either: the page gives
+# it to the program unconverted.
 BITS_24 = b"BM" + bytes(8) + (54).to_bytes(4, "little") + (40).to_bytes(4, "little") + \
-    (2).to_bytes(4, "little") * 2 + (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(40)
+    (2).to_bytes(4, "little") * 2 + (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(24)
 
 
 # What a person does after the page has started, how the box is dismissed,
@@ -222,6 +224,10 @@ def test_whatever_is_dropped_ends_in_the_scene_or_a_refusal(browser, site, tmp_p
         for number, (name, data, outcome) in enumerate(files):
             browser.click("samples")
             p.running(browser, 1, start=2 * number + 2)
-            p.drop(browser, ("sunset", "colormap")[number % 2], name, data)
+            role = ("sunset", "colormap")[number % 2]
+            p.drop(browser, role, name, data)
             browser.wait("return window.orvane.starts == arguments[0]", "the start", 2 * number + 3)
-            assert p.ended(browser, click_ok)[0] == outcome, name
+            # A bitmap the browser opens but the program does not read is
+            # converted first, and the program draws what the page made.
+            converted = browser.js("return document.getElementById(arguments[0]).textContent", "converted-" + role)
+            assert p.ended(browser, click_ok)[0] == ("accepted" if ", converted to a " in converted else outcome), name

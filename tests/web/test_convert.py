@@ -1,0 +1,168 @@
+"""The page's converter as a person meets it: photos chosen for both roles
+are converted, said so in a line, and drawn as Mesa draws the same bitmaps
+(taken from the page's download links); a picture of 16 colours keeps
+exactly its colours; a large one is scaled; of several chosen in a row only
+the last counts; what the browser cannot open reaches the program, which
+refuses it with its reason. The few operations on the page are small
+functions, the same for every engine."""
+
+import base64
+import io
+import os
+
+import pytest
+from PIL import Image, ImageChops
+
+import page as p
+from browser import serve
+from test_access import audit
+from test_page import click_ok, grab_and_hold, recorded_site
+
+
+def picture(size, kind, colours=None):
+    """A photo-like picture (gradients and a fractal's fine detail), or one
+    of `colours` colours in bands; encoded as `kind` ("JPEG", "PNG")."""
+    if colours:
+        image = Image.linear_gradient("L").resize(size).quantize(colours).convert("RGB")
+    else:
+        bands = (Image.linear_gradient("L"), Image.radial_gradient("L").rotate(30),
+                 Image.effect_mandelbrot((256, 256), (-2, -1.2, 0.8, 1.2), 60))
+        image = Image.merge("RGB", [band.resize(size, Image.BICUBIC) for band in bands])
+    out = io.BytesIO()
+    image.save(out, kind, quality=92)
+    return out.getvalue()
+
+
+def open_page(browser, url):
+    browser.go(url)
+    p.running(browser)
+
+
+def starts(browser):
+    return browser.js("return window.orvane.starts")
+
+
+def choose(browser, folder, role, name, data):
+    """Chooses a file with the role's file chooser, as a person does."""
+    path = os.path.join(folder, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    browser.choose(role, path)
+
+
+def line(browser, role):
+    """The role's line once the conversion has ended."""
+    return browser.wait("const text = document.getElementById(arguments[0]).innerText.trim();"
+                        "return text && !text.endsWith('converting…') && text", "the page's line", "converted-" + role)
+
+
+def download(browser, role):
+    """The bitmap behind the role's download link, and the name it saves as."""
+    browser.js("""
+        const link = document.querySelector("#converted-" + arguments[0] + " a");
+        window.downloaded = null;
+        fetch(link.href).then((response) => response.arrayBuffer()).then((buffer) => {
+          const bytes = new Uint8Array(buffer);
+          let text = "";
+          for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
+          window.downloaded = [btoa(text), link.download];
+        });
+    """, role)
+    data, name = browser.wait("return window.downloaded", "the download")
+    return Image.open(io.BytesIO(base64.b64decode(data))), name
+
+
+def psnr(a, b):
+    return p.compare(a, b)[2]
+
+
+def test_photos_chosen_are_converted_and_drawn_as_mesa_draws_the_bitmaps(browser, tmp_path):
+    folder = recorded_site(str(tmp_path / "site"))
+    jpeg, png = picture((640, 480), "JPEG"), picture((300, 200), "PNG")
+    with serve(folder) as url:
+        open_page(browser, url)
+        choose(browser, tmp_path, "sunset", "photo.jpg", jpeg)
+        assert line(browser, "sunset") == \
+            "photo.jpg: a JPEG of 640x480, converted to a 256-colour bitmap of 640x480 Download sunset.bmp"
+        choose(browser, tmp_path, "colormap", "photo.png", png)
+        assert line(browser, "colormap") == \
+            "photo.png: a PNG of 300x200, converted to a 256-colour bitmap of 300x200 Download colormap.bmp"
+        p.running(browser, start=3)
+        assert audit(browser) == [], "a converted photo"
+        for role, original in (("sunset", jpeg), ("colormap", png)):
+            bitmap, name = download(browser, role)
+            assert bitmap.mode == "P" and name == role + ".bmp"
+            assert psnr(bitmap.convert("RGB"), Image.open(io.BytesIO(original)).convert("RGB")) >= 30
+            bitmap.save(tmp_path / name)
+        grab_and_hold(browser, str(tmp_path), (300, 300))
+
+
+# A true-colour bitmap is a picture the program does not read: converted too.
+@pytest.mark.parametrize("kind", ["PNG", "BMP"])
+def test_16_colours_stay_exactly_those_and_the_name_stays_text(browser, site, tmp_path, kind):
+    data, name = picture((120, 80), kind, colours=16), f"<b>16 colours<b>.{kind.lower()}"
+    with serve(site()) as url:
+        open_page(browser, url)
+        choose(browser, tmp_path, "colormap", name, data)
+        assert line(browser, "colormap") == \
+            f"{name}: a {kind} of 120x80, converted to a 16-colour bitmap of 120x80 Download colormap.bmp"
+        assert not browser.js("return document.querySelectorAll('.converted b').length")
+        bitmap, _ = download(browser, "colormap")
+        assert p.ended(browser, click_ok)[0] == "accepted"
+    assert len(bitmap.getpalette()) == 16 * 3
+    assert not ImageChops.difference(bitmap.convert("RGB"), Image.open(io.BytesIO(data)).convert("RGB")).getbbox()
+
+
+def test_a_large_picture_is_scaled_and_only_the_last_of_several_counts(browser, site, tmp_path):
+    large = picture((3000, 1200), "PNG")
+    with serve(site()) as url:
+        open_page(browser, url)
+        choose(browser, tmp_path, "sunset", "large.png", large)
+        assert line(browser, "sunset") == \
+            "large.png: a PNG of 3000x1200, converted to a 256-colour bitmap of 2048x819 Download sunset.bmp"
+        bitmap, _ = download(browser, "sunset")
+        assert bitmap.size == (2048, 819)
+        assert psnr(bitmap.convert("RGB"), Image.open(io.BytesIO(large)).convert("RGB").resize(
+            bitmap.size, Image.LANCZOS)) >= 30
+        # Three in a row, each slower to convert than choosing the next.
+        before = starts(browser)
+        choose(browser, tmp_path, "sunset", "first.jpg", picture((4000, 3000), "JPEG"))
+        choose(browser, tmp_path, "sunset", "second.png", large)
+        choose(browser, tmp_path, "sunset", "last.png", picture((200, 100), "PNG", colours=5))
+        assert line(browser, "sunset") == \
+            "last.png: a PNG of 200x100, converted to a 5-colour bitmap of 200x100 Download sunset.bmp"
+        p.running(browser, start=before + 1)
+        assert starts(browser) == before + 1
+
+
+def huge_png(side):
+    """A PNG of side x side grey pixels, which no browser should have to hold."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    packer = zlib.compressobj(9)
+    rows = b"".join(packer.compress(b"\0" + bytes(side // 8)) for _ in range(side)) + packer.flush()
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 1, 0, 0, 0, 0)) + \
+        chunk(b"IDAT", rows) + chunk(b"IEND", b"")
+
+
+@pytest.mark.parametrize("name,data,signature", [
+    ("damaged.jpg", lambda: b"\xff\xd8\xff\xe0" + bytes(300), "JPEG"),
+    ("30000x30000.png", lambda: huge_png(30000), "PNG"),
+])
+def test_what_the_browser_cannot_open_reaches_the_program_which_refuses_it(browser, site, tmp_path, name,
+                                                                          data, signature):
+    with serve(site()) as url:
+        open_page(browser, url)
+        choose(browser, tmp_path, "sunset", name, data())
+        said = line(browser, "sunset")
+        browser.wait("return window.orvane.starts == 2", "the new start")
+        outcome = p.ended(browser, click_ok)
+    if said.startswith("30000x30000.png: a PNG of 30000x30000, converted"):  # an engine that opens it
+        assert said.endswith("bitmap of 2048x2048 Download sunset.bmp") and outcome[0] == "accepted"
+        return
+    assert said == f"{name}: the browser cannot open it as a picture; given to the program as it is"
+    reason = f"sunset.bmp: not a Windows bitmap (it starts with the {signature} signature)"
+    assert outcome == ("refused", [reason + p.POINTER, p.LINE], 1)

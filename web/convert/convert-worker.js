@@ -1,0 +1,84 @@
+"use strict";
+// Turns one picture the browser can open into the 8-bit paletted bitmap the
+// program reads, off the page's thread: decoded by the browser, scaled to at
+// most 2048 pixels a side with its best filter, transparent parts on white,
+// then its colours chosen by convert.wasm. The page starts a worker for
+// each picture and ends it when another comes, so that only the last one
+// counts and a slow decoding never holds anything up.
+//
+// Message in: {file}. Message out: {bitmap, colours, format, width, height,
+// outWidth, outHeight}; or {untouched: why} when the file goes to the
+// program as it is: a bitmap of the program's own kind (its loader judges
+// it), or a file the browser cannot open as a picture (the program refuses
+// it); or {failed: why} when the conversion itself failed.
+importScripts("convert.js");
+
+const MAX_SIDE = 2048;
+
+// The first bytes of each kind the browser may open, for the page's line.
+const SIGNATURES = [
+  ["JPEG", [0xFF, 0xD8, 0xFF]],
+  ["PNG", [0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A]],
+  ["GIF", [0x47, 0x49, 0x46, 0x38]],
+  ["BMP", [0x42, 0x4D]],
+  ["WebP", [0x52, 0x49, 0x46, 0x46, -1, -1, -1, -1, 0x57, 0x45, 0x42, 0x50]],
+  ["AVIF", [-1, -1, -1, -1, 0x66, 0x74, 0x79, 0x70, 0x61, 0x76, 0x69, 0x66]],
+  ["icon", [0x00, 0x00, 0x01, 0x00]],
+];
+
+function formatOf(head) {
+  const found = SIGNATURES.find(([, bytes]) => bytes.every((b, i) => b < 0 || head[i] === b));
+  return found ? found[0] : "picture";
+}
+
+// "BM", a header the program knows, 8 bits per pixel and no compression: the
+// program's own kind, whatever else its header says.
+function programsOwn(head) {
+  const u16 = (at) => head[at] | head[at + 1] << 8, header = u16(14) + u16(16) * 65536;
+  return head.length >= 34 && u16(0) === 0x4D42 && [40, 52, 56, 108, 124].includes(header) &&
+         u16(28) === 8 && u16(30) === 0 && u16(32) === 0;
+}
+
+async function convert(file) {
+  if (!file.size) return { untouched: "an empty file" };
+  const head = new Uint8Array(await file.slice(0, 64).arrayBuffer());
+  if (programsOwn(head)) return { untouched: "an 8-bit bitmap" };
+  let picture;
+  try {
+    picture = await createImageBitmap(file);  // turned as its EXIF orientation says, by default
+  } catch (error) {
+    return { untouched: "the browser cannot open it as a picture" };
+  }
+  const { width, height } = picture;
+  const scale = Math.min(1, MAX_SIDE / Math.max(width, height));
+  const outWidth = Math.max(1, Math.round(width * scale)), outHeight = Math.max(1, Math.round(height * scale));
+  const canvas = new OffscreenCanvas(outWidth, outHeight);
+  const context = canvas.getContext("2d", { willReadFrequently: true });
+  context.fillStyle = "#fff";
+  context.fillRect(0, 0, outWidth, outHeight);
+  context.imageSmoothingQuality = "high";
+  context.drawImage(picture, 0, 0, outWidth, outHeight);
+  picture.close();
+  const rgba = context.getImageData(0, 0, outWidth, outHeight).data;
+
+  const module = await converter;
+  const at = module._malloc(rgba.length);
+  if (!at) throw new Error("not enough memory for the picture");
+  module.HEAPU8.set(rgba, at);
+  const size = module._orvane_convert(at, outWidth, outHeight);
+  module._free(at);
+  const start = module._orvane_bitmap();
+  const bitmap = module.HEAPU8.slice(start, start + size);
+  return { bitmap, colours: module._orvane_colours(), format: formatOf(head), width, height, outWidth, outHeight };
+}
+
+const converter = createConverter();
+onmessage = async ({ data }) => {
+  let result;
+  try {
+    result = await convert(data.file);
+  } catch (error) {
+    result = { failed: String((error && error.message) || error) };
+  }
+  postMessage(result, result.bitmap ? [result.bitmap.buffer] : []);
+};
