@@ -126,9 +126,13 @@ def test_a_large_picture_is_scaled_and_only_the_last_of_several_counts(browser, 
             bitmap.size, Image.LANCZOS)) >= 30
         # Three in a row, each slower to convert than choosing the next.
         before = starts(browser)
-        choose(browser, tmp_path, "sunset", "first.jpg", picture((4000, 3000), "JPEG"))
-        choose(browser, tmp_path, "sunset", "second.png", large)
-        choose(browser, tmp_path, "sunset", "last.png", picture((200, 100), "PNG", colours=5))
+        # Each one taken before the next is chosen (a driver may hand files
+        # over out of order).
+        for name, data in (("first.jpg", picture((4000, 3000), "JPEG")), ("second.png", large),
+                           ("last.png", picture((200, 100), "PNG", colours=5))):
+            choose(browser, tmp_path, "sunset", name, data)
+            browser.wait("return document.getElementById('converted-sunset').textContent.startsWith(arguments[0])",
+                         "the page taking it", name + ": ")
         assert line(browser, "sunset") == \
             "last.png: a PNG of 200x100, converted to a 5-colour bitmap of 200x100 Download sunset.bmp"
         p.running(browser, start=before + 1)
