@@ -8,12 +8,14 @@ The desktop rows run in private Xvfb servers on Mesa's software renderer, with
 the test probe preloaded (tests/harness/probe.cpp), and where start-up, the
 rate text or the angles are read, the benchmarks' own (bench/bench_probe.cpp)
 beside it. The browser rows (where build-web exists; --web for them alone) run
-the installed page in headless Chromium, with the floor or the program with a
-counting heap (bench/count_allocations.cpp) in place of the program in copies
-of the site, and a photo chosen on it against ImageMagick (bench/photo_row.py).
-Programs that are compared take turns in the same rounds (the
-order flips every round), so a slow patch of a shared machine hits them alike;
-each figure is the median over the rounds with the range beside it.
+the installed page in each engine the browser tests use (Chromium, Firefox
+ESR, WebKitGTK, through tests/harness/browser.py), with the floor or the
+program with a counting heap (bench/count_allocations.cpp) in place of the
+program in copies of the site, and a photo chosen on it against ImageMagick
+(bench/photo_row.py). Programs that are compared take turns in the same
+rounds (the order flips every round), so a slow patch of a shared machine
+hits them alike; each figure is the median over the rounds with the range
+beside it.
 """
 
 import argparse
@@ -42,10 +44,32 @@ BENCH_PROBE = {"LD_PRELOAD": f"{BUILD}/bench/libbench_probe.so"}
 WEB = os.environ.get("ORVANE_WEB_BUILD", "")  # build-web, built with the benchmarks
 # Each page's program, in place of orvane.js and .wasm in a copy of the site.
 WEB_PROGRAMS = {"Orvane": "", "clear+swap": "bench/clear_swap", "Orvane, counting heap": "bench/orvane_counted"}
+# Per engine: its name, its Debian package and how many parts of that
+# package's version name a release, and how it runs.
+WEB_ENGINES = {"chromium": ("Chromium", "chromium", 1, "headless"),
+               "firefox": ("Firefox ESR", "firefox-esr", 1, "headless on Xvfb"),
+               "webkit": ("WebKitGTK", "libwebkit2gtk-4.1-0", 2, "MiniBrowser on Xvfb")}
+RESIZED = (640, 480)  # the window's size set through the page's fields
+# The state, the frames the hook has seen (count, time of the last), the
+# heap's count, the lines written, ms from the page's navigation to the
+# first frame (the frame's clock moved onto the page's by their origins),
+# and the drawing buffer's size.
 READ_PAGE = """
 const inside = orvane.frame && orvane.frame.contentWindow, frames = (inside && inside.orvaneFrames) || [];
-const count = inside && inside.orvaneAllocations;
-return [orvane.state, frames.length, frames[frames.length - 1], count ? count() : null, orvane.lines];
+const count = inside && inside.orvaneAllocations, canvas = inside && inside.document.getElementById("canvas");
+return [orvane.state, frames.length, frames[frames.length - 1], count ? count() : null, orvane.lines,
+        frames.length ? inside.performance.timeOrigin + frames[0] - performance.timeOrigin : null,
+        canvas ? [canvas.width, canvas.height] : null];
+"""
+RESIZE = """
+const [width, height] = arguments;
+document.getElementById("width").value = width;
+document.getElementById("height").value = height;
+document.getElementById("height").dispatchEvent(new Event("change"));
+"""
+RENDERER = """
+const gl = document.createElement("canvas").getContext("webgl2"), info = gl.getExtension("WEBGL_debug_renderer_info");
+return gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER);
 """
 
 
@@ -188,53 +212,102 @@ def wine_run(display, folder, exe, seconds):
     return first, (len(window) - 1) / (window[-1] - window[0])
 
 
-def web_run(driver, url, seconds):
-    """(frames/s over `seconds` after a warm-up, heap allocations by the
-    warm-up and per frame after it, or None where not counted) of the page's
-    program in one load of it."""
-    driver.get(url)
-    loaded = time.monotonic()
-    read = functools.partial(driver.execute_script, READ_PAGE)
-    h.wait_until(lambda: read()[1] > 30 and time.monotonic() - loaded > 1, "the warm-up")
-    _, first, start, allocations, _ = read()
+def web_window(read, seconds):
+    """(frames/s, heap allocations per frame or None) over `seconds` of a
+    running page, from the frame the hook saw last."""
+    _, first, start, before, *_ = read()
     time.sleep(seconds)
-    state, last, end, now, lines = read()
+    state, last, end, after, lines, *_ = read()
     if state != "running":
-        raise RuntimeError(f"{url}: the program is {state}: {lines}")
-    if now is None:
-        return 1e3 * (last - first) / (end - start), None, None
-    return 1e3 * (last - first) / (end - start), allocations, (now - allocations) / (last - first)
+        raise RuntimeError(f"the program is {state}: {lines}")
+    return 1e3 * (last - first) / (end - start), None if after is None else (after - before) / (last - first)
+
+
+def web_run(browser, url, seconds):
+    """One load of a page: (frames/s over `seconds` after a warm-up, ms from
+    the navigation to the first frame, and where the heap counts: heap
+    allocations by the warm-up, per frame after it, and per frame once the
+    window has been resized and has settled, else None)."""
+    read = functools.partial(browser.js, READ_PAGE)
+    browser.go(url)
+    loaded = time.monotonic()
+    h.wait_until(lambda: read()[1] > 30 and time.monotonic() - loaded > 1, f"the warm-up of {url}", 60)
+    _, _, _, allocations, _, first_frame, _ = read()
+    rate, per_frame = web_window(read, seconds)
+    resized = None
+    if allocations is not None:
+        browser.js(RESIZE, *RESIZED)
+        # Settled: the buffer has the new size and 30 frames have been drawn in it.
+        frames = h.wait_until(lambda: (page := read())[6] == list(RESIZED) and page[1], "the new size", 60)
+        h.wait_until(lambda: read()[1] > frames + 30, "frames at the new size", 60)
+        resized = web_window(read, seconds)[1]
+    browser.go("about:blank")  # the program ends before the next one runs
+    return rate, first_frame, allocations, per_frame, resized
+
+
+def web_engine(engine, names, folder, rounds, seconds):
+    """{program: [web_run's figures, one a round]} in one engine, and its
+    WebGL renderer. Each page is loaded once first, unmeasured, so that each
+    finds the browser's caches as the others do."""
+    import browser  # Selenium and WebDriver BiDi, only for this row
+    runs = collections.defaultdict(list)
+    with browser.serve(folder) as address, browser.open_browser(engine) as page:
+        urls = {name: f"{address}{names.index(name)}/index.html" for name in names}
+        for name in names:
+            page.go(urls[name])
+            page.wait("return window.orvane.frame?.contentWindow.orvaneFrames?.length > 0",
+                      f"the first frame of {urls[name]}")
+        renderer = page.js(RENDERER)
+        page.go("about:blank")
+        for _, order in turns(names, rounds):
+            for name in order:
+                runs[name].append(web_run(page, urls[name], seconds))
+    return runs, renderer
 
 
 def web_row(rounds, seconds):
-    """The browser row: frames/s of the page with Orvane and with the floor,
-    heap allocations per frame, and the size of what the page loads."""
+    """The browser row, in each engine the browser tests use: frames/s and
+    the time to the first frame of the page with Orvane and with the floor,
+    heap allocations per frame before and after a resize, and the size of
+    what the page loads."""
     names, folder = list(WEB_PROGRAMS), tempfile.mkdtemp(prefix="orvane-sites-")
     for name, build in WEB_PROGRAMS.items():
         site = os.path.join(folder, str(names.index(name)))
         shutil.copytree(f"{WEB}/site", site)
         for file in ("orvane.js", "orvane.wasm") if build else ():
             shutil.copy(os.path.join(WEB, build, file), site)
-    import browser  # Selenium, only for this row
-    runs = collections.defaultdict(list)
+    width = 40
+    print(f"6. Browser, the page's 300x300, {rounds} x {seconds} s".ljust(width + 3)
+          + "".join(f"{n:>26}" for n in names))
     try:
-        with browser.serve(folder) as address, browser.chromium() as driver:
-            for _, order in turns(names, rounds):
-                for name in order:
-                    runs[name].append(web_run(driver, f"{address}{names.index(name)}/index.html", seconds))
+        for engine, (label, package, parts, how) in WEB_ENGINES.items():
+            runs, renderer = web_engine(engine, names, folder, rounds, seconds)
+            version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                                     capture_output=True, text=True).stdout.split(".")[:parts]
+            if renderer.startswith("ANGLE ("):  # ANGLE (vendor, API (device), driver): the driver
+                renderer = renderer[:-1].split(", ")[-1]
+            print(f" {label} {'.'.join(version)}, {how}; WebGL 2 on {renderer}")
+            counted = runs[names[2]]
+            row("frames/s", [spread([r[0] for r in runs[n]]) for n in names], width=width)
+            row("ms from navigation to the first frame", [spread([r[1] for r in runs[n]]) for n in names],
+                width=width)
+            row("heap allocations to warm-up", ["-", "-", spread([r[2] for r in counted], 0)], width=width)
+            after = [r[3] for r in counted]
+            row("heap allocations per frame", ["-", "-", spread(after, 2)],
+                target("none after start-up", max(after) == 0), width=width)
+            resized = [r[4] for r in counted]
+            row("  once resized to %dx%d and settled" % RESIZED, ["-", "-", spread(resized, 2)],
+                target("none", max(resized) == 0), width=width)
+            ratio = [a[0] / b[0] for a, b in zip(runs["Orvane"], runs["clear+swap"])]
+            row("Orvane / clear+swap frames/s", [spread(ratio, 3)],
+                target(">=0.8x", statistics.median(ratio) >= 0.8), width=width)
+            ratio = [a[1] / b[1] for a, b in zip(runs["Orvane"], runs["clear+swap"])]
+            row("Orvane / clear+swap to the first frame", [spread(ratio, 3)],
+                target("<=1.25x", statistics.median(ratio) <= 1.25), width=width)
     finally:
         shutil.rmtree(folder, True)
-    print(f"6. Browser, headless Chromium, WebGL 2 on SwiftShader, the page's 300x300 frame, "
-          f"{rounds} x {seconds} s\n   {'':<32}" + "".join(f"{n:>26}" for n in names))
-    row("frames/s", [spread([r[0] for r in runs[n]]) for n in names])
-    row("heap allocations to warm-up", ["-", "-", spread([r[1] for r in runs[names[2]]], 0)])
-    counted = [r[2] for r in runs[names[2]]]
-    row("heap allocations per frame", ["-", "-", spread(counted, 2)],
-        target("none after start-up", max(counted) == 0))
-    ratio = [a[0] / b[0] for a, b in zip(runs["Orvane"], runs["clear+swap"])]
-    row("Orvane / clear+swap frames/s", [spread(ratio, 3)], target(">=0.8x", statistics.median(ratio) >= 0.8))
     size = sum(os.path.getsize(f"{WEB}/site/{file}") for file in ("orvane.js", "orvane.wasm")) / 1e3
-    row("orvane.js + orvane.wasm, KB", [f"{size:.1f}"], target("<400 KB", size < 400))
+    row("orvane.js + orvane.wasm, KB", [f"{size:.1f}"], target("<400 KB", size < 400), width=width)
 
 
 def soak(seconds, slack_kib=1024):
