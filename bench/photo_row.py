@@ -51,11 +51,11 @@ def psnr(a, b):
     return 10 * math.log10(255 ** 2 * 3 * a.size[0] * a.size[1] / squared)
 
 
-def page_run(driver, photo):
+def page_run(page, photo):
     """ms from choosing `photo` for the sunset to the first frame drawn on it."""
-    before = driver.execute_script(MARK_CHOICE + "return orvane.starts")
-    driver.find_element("id", "sunset").send_keys(photo)
-    chosen, first, line = h.wait_until(lambda: driver.execute_script(FIRST_FRAME, before),
+    before = page.js(MARK_CHOICE + "return orvane.starts")
+    page.choose("sunset", photo)
+    chosen, first, line = h.wait_until(lambda: page.js(FIRST_FRAME, before),
                                        "the first frame on the photo", timeout=120, interval=0.005)
     if ", converted to a 256-colour bitmap of 2048x1280" not in line:
         raise RuntimeError(f"the page said: {line}")
@@ -67,7 +67,7 @@ def photo_row(web, build, rounds, row, spread, target, turns):
     if not shutil.which("convert") or not os.path.isdir(PHOTOS):
         print("7. Your own photo: needs imagemagick and mate-backgrounds (scripts/setup-deps --bench)")
         return
-    import browser  # Selenium, only for this row
+    import browser  # Selenium, only for this row (Chromium)
     folder = tempfile.mkdtemp(prefix="orvane-photo-")
     photo, out = os.path.join(folder, "photo.jpg"), os.path.join(folder, "out.bmp")
     subprocess.run(["convert", f"{PHOTOS}/LadyBird.jpg", "-resize", "x".join(map(str, LARGE)), "-quality", "92",
@@ -75,13 +75,13 @@ def photo_row(web, build, rounds, row, spread, target, turns):
     names = ["page", "ImageMagick", "ImageMagick, 2048"]
     times = collections.defaultdict(list)
     try:
-        with browser.serve(f"{web}/site") as address, browser.chromium() as driver:
-            driver.get(address)
-            h.wait_until(lambda: driver.execute_script("return orvane.state") == "running", "the page")
+        with browser.serve(f"{web}/site") as address, browser.open_browser("chromium") as page:
+            page.go(address)
+            h.wait_until(lambda: page.js("return orvane.state") == "running", "the page")
             for _, order in turns(names, rounds):
                 for who in order:
                     if who == "page":
-                        times[who].append(page_run(driver, photo))
+                        times[who].append(page_run(page, photo))
                         continue
                     start = time.perf_counter()
                     magick(photo, out, *(["-resize", "2048x2048"] if who.endswith("2048") else []))
