@@ -12,6 +12,7 @@ import tempfile
 
 from PIL import Image, ImageChops
 
+import gl_golden
 import orvane_harness as h
 
 LINE = "Error! Initialization failed"
@@ -158,3 +159,96 @@ def ended(browser, dismiss):
     assert texts(browser)[0] == "The program ended with status 1. Nothing more is drawn."
     return "refused", [line["text"] for line in browser.js("return window.orvane.lines")], \
         browser.js("return window.orvane.status")
+
+
+TEXT_ROWS = 48  # at the bottom: the rate text, 24 pixels high, and its baseline's 19
+
+
+def recorded_site(folder):
+    """The page in `folder` with the recording build, on the sample sunset
+    and a colour map whose rows are not a multiple of four bytes."""
+    make_site(folder, program=os.environ["ORVANE_RECORDED"])
+    colormap = os.path.join(folder, "colormap.bmp")
+    Image.open(colormap).convert("RGB").resize((253, 255)).quantize(256).save(colormap)
+    return folder
+
+
+def calls(browser):
+    return browser.js(f"return {INSIDE}.orvaneGlCalls.join('\\n')").split("\n")
+
+
+def held_to_mesa(folder, frame, count, recorded):
+    """Compares a frame read back with Mesa's at the same angles with the
+    same rate text: the whole frame, and the text's rows on their own."""
+    _, _, frames = gl_golden.follow(recorded[:count], glx=False)
+    text = read_text(frames[-1][1], glyphs())
+    assert re.fullmatch(r"FPS = \d+\.\d\d", text), text
+    rotations = [c for c in recorded[:count] if c.startswith("glRotated")]
+    angle_y, angle_x = (re.search(r"angle = ([^,]+)", c).group(1) for c in rotations[-2:])
+    mesa = mesa_frame(folder, frame.size, angle_x, angle_y, text)
+    # The scene at today's thresholds; the text's rows by the text's own
+    # pixels, its pure green in either frame, which both must share.
+    scene = (0, 0, frame.size[0], frame.size[1] - TEXT_ROWS)
+    mean, within, psnr = compare(frame.crop(scene), mesa.crop(scene))
+    strokes, mesa_strokes = set(green(frame)), set(green(mesa))
+    shared = len(strokes & mesa_strokes) / max(1, len(strokes | mesa_strokes))
+    print(f"{frame.size}, angles {angle_x}, {angle_y}, {text!r}: mean difference {mean:.3f}, "
+          f"within 8 levels {within:.4%}, PSNR {psnr:.1f} dB; text pixels shared {shared:.3f}")
+    assert mean <= 0.5 and within >= 0.995 and psnr >= 40, (mean, within, psnr)
+    assert min(y for _, y in strokes | mesa_strokes) >= scene[3], "green above the text's rows"
+    assert shared >= 0.9, f"the rate text's strokes differ from Mesa's: {shared:.3f} of their pixels shared"
+
+
+def grab_and_hold(browser, folder, size):
+    frame, count = grab(browser)
+    assert frame.size == size
+    held_to_mesa(folder, frame, count, calls(browser))
+
+
+def green(shot):
+    """(x, y) of the rate text's pure green in a screenshot."""
+    return [(i % shot.size[0], i // shot.size[0]) for i, (r, g, b) in enumerate(shot.getdata())
+            if g >= 200 and r <= 60 and b <= 60]
+
+
+def click_ok(browser):
+    browser.click("warning-ok")
+
+
+def choose(browser, folder, role, name, data):
+    """Chooses a file (written into `folder`) with the role's file chooser,
+    as a person does."""
+    path = os.path.join(folder, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    browser.choose(role, path)
+
+
+TAGS = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22a", "wcag22aa", "best-practice"]
+
+
+def audit(browser):
+    """axe's violations on the page and inside the program's frame, as
+    'rule (impact): where' lines; the rules it ran are kept in RULES_RUN."""
+    source = open(os.environ["ORVANE_AXE"]).read()
+    browser.js("""
+        for (const doc of [document, window.orvane.frame?.contentDocument]) {
+          if (!doc || doc.defaultView.axe) continue;
+          const script = doc.createElement("script");
+          script.textContent = arguments[0];
+          doc.head.append(script);
+        }
+        window.audited = null;
+        axe.run(document, {runOnly: {type: "tag", values: arguments[1]}, resultTypes: ["violations"]})
+           .then((r) => { window.audited = r; }, (e) => { window.audited = {error: String(e)}; });
+    """, source, TAGS)
+    result = browser.wait("return window.audited && {error: audited.error, passes: audited.passes?.map((r) => r.id),"
+                          " incomplete: audited.incomplete?.map((r) => r.id), inapplicable: audited.inapplicable?.map("
+                          "(r) => r.id), violations: audited.violations?.map((r) => r.id + ' (' + r.impact + '): ' +"
+                          " r.nodes.map((n) => n.target.join(' ')).join(', '))}", "axe's audit")
+    assert not result.get("error"), result["error"]
+    RULES_RUN.update(result["passes"] + result["incomplete"] + result["inapplicable"] + result["violations"])
+    return result["violations"]
+
+
+RULES_RUN = set()

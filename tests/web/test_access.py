@@ -2,7 +2,6 @@
 and AA rules and its best practices) in every state a person can reach, and
 the page used with the keyboard alone, its focus always visible."""
 
-import os
 
 import pytest
 
@@ -11,61 +10,21 @@ import page as p
 from browser import serve
 from conftest import ENGINE
 
-TAGS = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22a", "wcag22aa", "best-practice"]
-
-
-def audit(browser):
-    """axe's violations on the page and inside the program's frame, as
-    'rule (impact): where' lines; the rules it ran are kept in RULES_RUN."""
-    source = open(os.environ["ORVANE_AXE"]).read()
-    browser.js("""
-        for (const doc of [document, window.orvane.frame?.contentDocument]) {
-          if (!doc || doc.defaultView.axe) continue;
-          const script = doc.createElement("script");
-          script.textContent = arguments[0];
-          doc.head.append(script);
-        }
-        window.audited = null;
-        axe.run(document, {runOnly: {type: "tag", values: arguments[1]}, resultTypes: ["violations"]})
-           .then((r) => { window.audited = r; }, (e) => { window.audited = {error: String(e)}; });
-    """, source, TAGS)
-    result = browser.wait("return window.audited && {error: audited.error, passes: audited.passes?.map((r) => r.id),"
-                          " incomplete: audited.incomplete?.map((r) => r.id), inapplicable: audited.inapplicable?.map("
-                          "(r) => r.id), violations: audited.violations?.map((r) => r.id + ' (' + r.impact + '): ' +"
-                          " r.nodes.map((n) => n.target.join(' ')).join(', '))}", "axe's audit")
-    assert not result.get("error"), result["error"]
-    RULES_RUN.update(result["passes"] + result["incomplete"] + result["inapplicable"] + result["violations"])
-    return result["violations"]
-
-
-RULES_RUN = set()
-
-
 def test_no_violation_running_with_the_box_and_ended(browser, site):
     with serve(site(drop=("colormap.bmp",))) as url:
         browser.go(url)
         browser.wait("return window.orvane.state == 'box'", "the box")
-        assert audit(browser) == [], "the warning dialog open"
+        assert p.audit(browser) == [], "the warning dialog open"
         browser.click("warning-ok")
         browser.wait("return window.orvane.state == 'ended'", "the end")
     with serve(site()) as url:
         browser.go(url)
         p.running(browser)
-        assert audit(browser) == [], "running"
+        assert p.audit(browser) == [], "running"
         browser.click("close")
         browser.wait("return window.orvane.state == 'ended'", "the end")
-        assert audit(browser) == [], "ended"
-    print(f"{ENGINE}: axe ran {len(RULES_RUN)} rules: {' '.join(sorted(RULES_RUN))}")
-
-
-@pytest.mark.parametrize("settings", [{"webgl": False}, {"reduced_motion": True}])
-def test_no_violation_without_webgl_or_waiting_for_start(site, settings):
-    if ENGINE == "webkit" and "reduced_motion" in settings:
-        pytest.skip("WebKitGTK's MiniBrowser takes no motion setting from outside")
-    with b.open_browser(ENGINE, **settings) as browser, serve(site()) as url:
-        browser.go(url)
-        browser.wait("return ['ended', 'waiting'].includes(window.orvane.state)", "the page")
-        assert audit(browser) == []
+        assert p.audit(browser) == [], "ended"
+    print(f"{ENGINE}: axe ran {len(p.RULES_RUN)} rules: {' '.join(sorted(p.RULES_RUN))}")
 
 
 def focused(browser):

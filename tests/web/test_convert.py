@@ -8,7 +8,6 @@ functions, the same for every engine."""
 
 import base64
 import io
-import os
 import time
 
 import pytest
@@ -16,8 +15,6 @@ from PIL import Image, ImageChops
 
 import page as p
 from browser import serve
-from test_access import audit
-from test_page import click_ok, grab_and_hold, recorded_site
 
 
 def picture(size, kind, colours=None):
@@ -41,14 +38,6 @@ def open_page(browser, url):
 
 def starts(browser):
     return browser.js("return window.orvane.starts")
-
-
-def choose(browser, folder, role, name, data):
-    """Chooses a file with the role's file chooser, as a person does."""
-    path = os.path.join(folder, name)
-    with open(path, "wb") as f:
-        f.write(data)
-    browser.choose(role, path)
 
 
 def line(browser, role):
@@ -78,24 +67,24 @@ def psnr(a, b):
 
 
 def test_photos_chosen_are_converted_and_drawn_as_mesa_draws_the_bitmaps(browser, tmp_path):
-    folder = recorded_site(str(tmp_path / "site"))
+    folder = p.recorded_site(str(tmp_path / "site"))
     jpeg, png = picture((640, 480), "JPEG"), picture((300, 200), "PNG")
     with serve(folder) as url:
         open_page(browser, url)
-        choose(browser, tmp_path, "sunset", "photo.jpg", jpeg)
+        p.choose(browser, tmp_path, "sunset", "photo.jpg", jpeg)
         assert line(browser, "sunset") == \
             "photo.jpg: a JPEG of 640x480, converted to a 256-colour bitmap of 640x480 Download sunset.bmp"
-        choose(browser, tmp_path, "colormap", "photo.png", png)
+        p.choose(browser, tmp_path, "colormap", "photo.png", png)
         assert line(browser, "colormap") == \
             "photo.png: a PNG of 300x200, converted to a 256-colour bitmap of 300x200 Download colormap.bmp"
         p.running(browser, start=3)
-        assert audit(browser) == [], "a converted photo"
+        assert p.audit(browser) == [], "a converted photo"
         for role, original in (("sunset", jpeg), ("colormap", png)):
             bitmap, name = download(browser, role)
             assert bitmap.mode == "P" and name == role + ".bmp"
             assert psnr(bitmap.convert("RGB"), Image.open(io.BytesIO(original)).convert("RGB")) >= 30
             bitmap.save(tmp_path / name)
-        grab_and_hold(browser, str(tmp_path), (300, 300))
+        p.grab_and_hold(browser, str(tmp_path), (300, 300))
 
 
 # A true-colour bitmap is a picture the program does not read: converted too.
@@ -104,12 +93,12 @@ def test_16_colours_stay_exactly_those_and_the_name_stays_text(browser, site, tm
     data, name = picture((120, 80), kind, colours=16), f"<b>16 colours<b>.{kind.lower()}"
     with serve(site()) as url:
         open_page(browser, url)
-        choose(browser, tmp_path, "colormap", name, data)
+        p.choose(browser, tmp_path, "colormap", name, data)
         assert line(browser, "colormap") == \
             f"{name}: a {kind} of 120x80, converted to a 16-colour bitmap of 120x80 Download colormap.bmp"
         assert not browser.js("return document.querySelectorAll('.converted b').length")
         bitmap, _ = download(browser, "colormap")
-        assert p.ended(browser, click_ok)[0] == "accepted"
+        assert p.ended(browser, p.click_ok)[0] == "accepted"
     assert len(bitmap.getpalette()) == 16 * 3
     assert not ImageChops.difference(bitmap.convert("RGB"), Image.open(io.BytesIO(data)).convert("RGB")).getbbox()
 
@@ -118,7 +107,7 @@ def test_a_large_picture_is_scaled_and_only_the_last_of_several_counts(browser, 
     large = picture((3000, 1200), "PNG")
     with serve(site()) as url:
         open_page(browser, url)
-        choose(browser, tmp_path, "sunset", "large.png", large)
+        p.choose(browser, tmp_path, "sunset", "large.png", large)
         assert line(browser, "sunset") == \
             "large.png: a PNG of 3000x1200, converted to a 256-colour bitmap of 2048x819 Download sunset.bmp"
         bitmap, _ = download(browser, "sunset")
@@ -131,7 +120,7 @@ def test_a_large_picture_is_scaled_and_only_the_last_of_several_counts(browser, 
         # over out of order).
         for name, data in (("first.jpg", picture((4000, 3000), "JPEG")), ("second.png", large),
                            ("last.png", picture((200, 100), "PNG", colours=5))):
-            choose(browser, tmp_path, "sunset", name, data)
+            p.choose(browser, tmp_path, "sunset", name, data)
             browser.wait("return document.getElementById('converted-sunset').textContent.startsWith(arguments[0])",
                          "the page taking it", name + ": ")
         assert line(browser, "sunset") == \
@@ -162,10 +151,10 @@ def test_what_the_browser_cannot_open_reaches_the_program_which_refuses_it(brows
                                                                           data, signature):
     with serve(site()) as url:
         open_page(browser, url)
-        choose(browser, tmp_path, "sunset", name, data())
+        p.choose(browser, tmp_path, "sunset", name, data())
         said = line(browser, "sunset")
         browser.wait("return window.orvane.starts == 2", "the new start")
-        outcome = p.ended(browser, click_ok)
+        outcome = p.ended(browser, p.click_ok)
     if said.startswith("30000x30000.png: a PNG of 30000x30000, converted"):  # an engine that opens it
         assert said.endswith("bitmap of 2048x2048 Download sunset.bmp") and outcome[0] == "accepted"
         return

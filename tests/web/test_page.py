@@ -19,56 +19,12 @@ import page as p
 from browser import serve
 from conftest import ENGINE, chromium_only
 
-TEXT_ROWS = 48  # at the bottom: the rate text, 24 pixels high, and its baseline's 19
-
-
-def recorded_site(folder):
-    """The page in `folder` with the recording build, on the sample sunset
-    and a colour map whose rows are not a multiple of four bytes."""
-    p.make_site(folder, program=os.environ["ORVANE_RECORDED"])
-    colormap = os.path.join(folder, "colormap.bmp")
-    Image.open(colormap).convert("RGB").resize((253, 255)).quantize(256).save(colormap)
-    return folder
-
-
-def calls(browser):
-    return browser.js(f"return {p.INSIDE}.orvaneGlCalls.join('\\n')").split("\n")
-
-
-def held_to_mesa(folder, frame, count, recorded):
-    """Compares a frame read back with Mesa's at the same angles with the
-    same rate text: the whole frame, and the text's rows on their own."""
-    _, _, frames = gl_golden.follow(recorded[:count], glx=False)
-    text = p.read_text(frames[-1][1], p.glyphs())
-    assert re.fullmatch(r"FPS = \d+\.\d\d", text), text
-    rotations = [c for c in recorded[:count] if c.startswith("glRotated")]
-    angle_y, angle_x = (re.search(r"angle = ([^,]+)", c).group(1) for c in rotations[-2:])
-    mesa = p.mesa_frame(folder, frame.size, angle_x, angle_y, text)
-    # The scene at today's thresholds; the text's rows by the text's own
-    # pixels, its pure green in either frame, which both must share.
-    scene = (0, 0, frame.size[0], frame.size[1] - TEXT_ROWS)
-    mean, within, psnr = p.compare(frame.crop(scene), mesa.crop(scene))
-    strokes, mesa_strokes = set(green(frame)), set(green(mesa))
-    shared = len(strokes & mesa_strokes) / max(1, len(strokes | mesa_strokes))
-    print(f"{frame.size}, angles {angle_x}, {angle_y}, {text!r}: mean difference {mean:.3f}, "
-          f"within 8 levels {within:.4%}, PSNR {psnr:.1f} dB; text pixels shared {shared:.3f}")
-    assert mean <= 0.5 and within >= 0.995 and psnr >= 40, (mean, within, psnr)
-    assert min(y for _, y in strokes | mesa_strokes) >= scene[3], "green above the text's rows"
-    assert shared >= 0.9, f"the rate text's strokes differ from Mesa's: {shared:.3f} of their pixels shared"
-
-
-def grab_and_hold(browser, folder, size):
-    frame, count = p.grab(browser)
-    assert frame.size == size
-    held_to_mesa(folder, frame, count, calls(browser))
-
-
 @pytest.fixture(scope="module")
 def recording(browser, tmp_path_factory):
     """The recording build for three rate intervals at GLUT's default size,
     then resized while running: its calls, each frame's time, and a frame
     read back on the way."""
-    folder = recorded_site(str(tmp_path_factory.mktemp("recorded")))
+    folder = p.recorded_site(str(tmp_path_factory.mktemp("recorded")))
     with serve(folder) as url:
         browser.go(url)
         p.running(browser)
@@ -114,51 +70,41 @@ def test_calls_follow_the_golden_calls_through_a_resize_and_the_rate_agrees_with
 def test_a_frame_matches_mesa_at_the_same_angles_with_the_same_text(recording):
     run, folder, (frame, count) = recording
     assert frame.size == (300, 300)
-    held_to_mesa(folder, frame, count, run["calls"])
+    p.held_to_mesa(folder, frame, count, run["calls"])
 
 
 # GLUT's -geometry in the address: a larger window, and one whose rows are
 # not a multiple of four bytes.
 @pytest.mark.parametrize("size", [(640, 480), (333, 251)])
 def test_frames_at_other_sizes_match_mesa(browser, tmp_path, size):
-    folder = recorded_site(str(tmp_path))
+    folder = p.recorded_site(str(tmp_path))
     with serve(folder) as url:
         browser.go(url + "?geometry=%dx%d" % size)
         p.running(browser)
-        grab_and_hold(browser, folder, size)
+        p.grab_and_hold(browser, folder, size)
 
 
 @chromium_only
 def test_a_frame_at_ratio_2_draws_every_device_pixel(tmp_path):
-    folder = recorded_site(str(tmp_path))
+    folder = p.recorded_site(str(tmp_path))
     with b.open_browser(ENGINE, scale=2) as browser, serve(folder) as url:
         browser.go(url)
         p.running(browser)
         assert browser.js("return [devicePixelRatio, document.getElementById('program').offsetWidth]") == [2, 300]
-        grab_and_hold(browser, folder, (600, 600))
-
-
-def green(shot):
-    """(x, y) of the rate text's pure green in a screenshot."""
-    return [(i % shot.size[0], i // shot.size[0]) for i, (r, g, b) in enumerate(shot.getdata())
-            if g >= 200 and r <= 60 and b <= 60]
+        p.grab_and_hold(browser, folder, (600, 600))
 
 
 def test_scene_with_the_rate_in_green_at_the_bottom_right(browser, site):
     with serve(site()) as url:
         browser.go(url)
         p.running(browser)
-        shot = browser.wait_for(lambda: green(s := browser.element_shot("program")) and s, "the rate text")
+        shot = browser.wait_for(lambda: p.green(s := browser.element_shot("program")) and s, "the rate text")
         assert browser.js("return window.orvane.lines") == []
     assert shot.size == (300, 300)
-    xs, ys = zip(*green(shot))
+    xs, ys = zip(*p.green(shot))
     assert min(xs) > 100 and max(xs) < 300 and min(ys) > 250, "the rate is not at the bottom right"
     # The ring in front of the sunset: the centre is neither sky nor sea.
     assert len(set(shot.crop((100, 100, 200, 200)).getdata())) > 500
-
-
-def click_ok(browser):
-    browser.click("warning-ok")
 
 
 def escape(browser):
@@ -166,14 +112,7 @@ def escape(browser):
 
 
 def choose(role, name, data):
-    """Chooses a file (written into `folder`) with the role's file chooser,
-    as a person does."""
-    def act(browser, folder):
-        path = os.path.join(folder, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        browser.choose(role, path)
-    return act
+    return lambda browser, folder: p.choose(browser, folder, role, name, data)
 
 
 def dropped(role, name, data):
@@ -191,11 +130,11 @@ NEGATIVE_WIDTH = b"BM" + bytes(8) + (54).to_bytes(4, "little") + (40).to_bytes(4
 # and the line given on standard error (None: the sample sunset is missing
 # from the page's folder).
 @pytest.mark.parametrize("act,dismiss,reason", [
-    (None, click_ok, "sunset.bmp: cannot open: No such file or directory"),
+    (None, p.click_ok, "sunset.bmp: cannot open: No such file or directory"),
     (choose("sunset", "photo.png", PNG), escape,
      "sunset.bmp: not a Windows bitmap (it starts with the PNG signature)"),
-    (dropped("colormap", "negative.bmp", NEGATIVE_WIDTH), click_ok, "colormap.bmp: negative width -2"),
-    (dropped("sunset", "<b>empty</b>.bmp", b""), click_ok, "sunset.bmp: empty file"),
+    (dropped("colormap", "negative.bmp", NEGATIVE_WIDTH), p.click_ok, "colormap.bmp: negative width -2"),
+    (dropped("sunset", "<b>empty</b>.bmp", b""), p.click_ok, "sunset.bmp: empty file"),
 ])
 def test_a_refused_picture_gives_the_reason_the_box_and_status_1(browser, site, tmp_path, act, dismiss,
                                                                  reason):
@@ -229,4 +168,4 @@ def test_whatever_is_dropped_ends_in_the_scene_or_a_refusal(browser, site, tmp_p
             # A bitmap the browser opens but the program does not read is
             # converted first, and the program draws what the page made.
             converted = browser.js("return document.getElementById(arguments[0]).textContent", "converted-" + role)
-            assert p.ended(browser, click_ok)[0] == ("accepted" if ", converted to a " in converted else outcome), name
+            assert p.ended(browser, p.click_ok)[0] == ("accepted" if ", converted to a " in converted else outcome), name

@@ -4,6 +4,7 @@ back, Close and Start, a browser without WebGL 2, and a system that asks for
 reduced motion. Every size change reaches the program as a drawing buffer of
 the window's CSS size times the device pixel ratio."""
 
+import os
 import time
 
 import pytest
@@ -125,9 +126,15 @@ def test_no_webgl_ends_with_status_1_and_reduced_motion_waits_for_start(site, se
         if words:
             browser.wait("return window.orvane.state == 'ended'", "the end")
             assert p.texts(browser) == ["The program ended with status 1. Nothing more is drawn.", "", words]
+            assert p.audit(browser) == []
             return
         browser.wait("return window.orvane.state == 'waiting'", "the page")
         assert p.texts(browser)[0].startswith("Not started, as your system asks for reduced motion.")
         assert browser.js("return window.orvane.starts") == 0
+        assert p.audit(browser) == []
+        # A picture chosen meanwhile waits for Start too.
+        p.drop(browser, "sunset", "mine.bmp", open(os.path.join(os.environ["ORVANE_SITE"], "sunset.bmp"), "rb").read())
+        browser.wait("return document.getElementById('current-sunset').textContent == 'mine.bmp'", "the picture")
+        assert browser.js("return [window.orvane.state, window.orvane.starts]") == ["waiting", 0]
         browser.click("start")
         p.running(browser)
