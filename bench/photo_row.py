@@ -67,7 +67,7 @@ def photo_row(web, build, rounds, row, spread, target, turns):
     if not shutil.which("convert") or not os.path.isdir(PHOTOS):
         print("7. Your own photo: needs imagemagick and mate-backgrounds (scripts/setup-deps --bench)")
         return
-    import browser  # Selenium, only for this row (Chromium)
+    import browser  # only for this row, in Chromium
     folder = tempfile.mkdtemp(prefix="orvane-photo-")
     photo, out = os.path.join(folder, "photo.jpg"), os.path.join(folder, "out.bmp")
     subprocess.run(["convert", f"{PHOTOS}/LadyBird.jpg", "-resize", "x".join(map(str, LARGE)), "-quality", "92",

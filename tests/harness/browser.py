@@ -36,7 +36,7 @@ import orvane_harness as h
 
 ENGINES = ("chromium", "firefox", "webkit")
 ESCAPE, TAB, ENTER, SPACE, BACKSPACE = Keys.ESCAPE, Keys.TAB, Keys.ENTER, Keys.SPACE, Keys.BACKSPACE
-ARROW_LEFT, ARROW_RIGHT, ARROW_UP, ARROW_DOWN = Keys.ARROW_LEFT, Keys.ARROW_RIGHT, Keys.ARROW_UP, Keys.ARROW_DOWN
+ARROW_RIGHT, ARROW_DOWN = Keys.ARROW_RIGHT, Keys.ARROW_DOWN
 WINDOW = (800, 900)  # the browser's own window, in CSS pixels
 
 HOOK = """<script>

@@ -49,13 +49,13 @@ Geometry parseGeometry(const char* text) {
         g.height = sizeOf(value);
         g.found |= Geometry::kHeight;
     }
-    for (const unsigned axis : {Geometry::kX, Geometry::kY}) {
+    for (const bool isX : {true, false}) {
         if (*at != '+' && *at != '-') break;
         const bool negative = *at++ == '-';
         if (!readInteger(at, value)) return none;
-        const int position = clampToInt(negative ? -value : value);
-        (axis == Geometry::kX ? g.x : g.y) = position;
-        g.found |= axis | (negative ? axis << 4 : 0);
+        (isX ? g.x : g.y) = clampToInt(negative ? -value : value);
+        g.found |= isX ? Geometry::kX | (negative ? Geometry::kXNegative : 0u)
+                       : Geometry::kY | (negative ? Geometry::kYNegative : 0u);
     }
     return *at ? none : g;
 }
