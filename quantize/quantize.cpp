@@ -303,15 +303,19 @@ bmp::PalettedImage toPaletted(const std::uint8_t* pixels, int width, int height,
     ColourSet set;
     for (std::size_t i = 0; i < count; ++i) set.add(colourAt(i));
     set.close();
+    // Each pixel's rank among the distinct colours, looked up once a run.
+    auto forEachRank = [&](auto&& use) {
+        Rgb last = colourAt(0);
+        std::uint32_t rank = set.rank(last);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Rgb c = colourAt(i);
+            if (c != last) last = c, rank = set.rank(c);
+            use(i, rank);
+        }
+    };
     std::vector<Counted> colours;
     for (Rgb c : set.colours()) colours.push_back({c, 0});
-    Rgb last = colourAt(0);
-    std::uint32_t rank = set.rank(last);
-    for (std::size_t i = 0; i < count; ++i) {
-        const Rgb c = colourAt(i);
-        if (c != last) last = c, rank = set.rank(c);
-        ++colours[rank].count;
-    }
+    forEachRank([&](std::size_t, std::uint32_t rank) { ++colours[rank].count; });
 
     std::vector<Rgb> palette;
     std::vector<int> nearest(colours.size(), -1);
@@ -333,14 +337,10 @@ bmp::PalettedImage toPaletted(const std::uint8_t* pixels, int width, int height,
         image.palette.push_back({static_cast<std::uint8_t>(red(c)), static_cast<std::uint8_t>(green(c)),
                                  static_cast<std::uint8_t>(blue(c))});
     image.indices.resize(count);
-    last = colourAt(0);
-    rank = set.rank(last);
-    for (std::size_t i = 0; i < count; ++i) {
-        const Rgb c = colourAt(i);
-        if (c != last) last = c, rank = set.rank(c);
+    forEachRank([&](std::size_t i, std::uint32_t rank) {
         const std::size_t row = static_cast<std::size_t>(height) - 1 - i / w;  // bottom row first
         image.indices[row * w + i % w] = static_cast<std::uint8_t>(nearest[rank]);
-    }
+    });
     return image;
 }
 
