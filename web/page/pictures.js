@@ -1,0 +1,180 @@
+"use strict";
+// The program's two pictures. Each role keeps one record: the picture the
+// program gets, which picture was taken last, its conversion under way and
+// the converted bitmap's download. A picture of another kind is converted
+// to the program's own in a worker (convert-worker.js), a new one for each
+// picture: a newer picture for the role ends the older one's conversion, so
+// only the last one counts and a slow one holds nothing up.
+
+const roles = {};
+for (const role of ["sunset", "colormap"]) {
+  roles[role] = {
+    name: role + ".bmp",  // the name the program opens
+    // { label, bytes } for a file, { label, folder: true } for a folder
+    // (which the program refuses as it refuses one on disk), or null.
+    picture: null,
+    turn: 0,              // the number of the picture taken last
+    conversion: null,     // { worker, done } while one runs
+    download: null,       // the converted bitmap's object URL
+  };
+}
+
+// Puts the pictures into the program's file system, before it starts.
+function putPictures(fs) {
+  for (const { name, picture } of Object.values(roles)) {
+    if (!picture) continue;
+    if (picture.folder) fs.mkdir(name);
+    else fs.writeFile(name, picture.bytes);
+  }
+}
+
+function showCurrentPictures() {
+  for (const [role, { picture }] of Object.entries(roles)) $("current-" + role).textContent = picture?.label || "none";
+}
+
+// The line under the role's box, with a link to the converted bitmap.
+function showConversionLine(role, line, bitmap) {
+  const record = roles[role], where = $("converted-" + role);
+  where.textContent = line;
+  if (record.download) URL.revokeObjectURL(record.download);
+  record.download = bitmap ? URL.createObjectURL(new Blob([bitmap], { type: "image/bmp" })) : null;
+  if (!bitmap) return;
+  const link = document.createElement("a");
+  link.href = record.download;
+  link.download = record.name;
+  link.textContent = "Download " + record.name;
+  where.append(" ", link);
+}
+
+// Ends the role's conversion, if any, and clears its line.
+function endConversion(role) {
+  const conversion = roles[role].conversion;
+  roles[role].conversion = null;
+  if (conversion) {
+    conversion.worker.terminate();
+    conversion.done(null);
+  }
+  showConversionLine(role, "");
+}
+
+// The worker's answer for the file (see convert-worker.js), or null when a
+// newer picture for the role came first.
+function convertInWorker(role, file) {
+  return new Promise((done) => {
+    let worker;
+    try {
+      worker = new Worker("convert-worker.js");
+    } catch (error) {
+      return done({ failed: String(error.message || error) });
+    }
+    roles[role].conversion = { worker, done };
+    const finish = (result) => {
+      if (roles[role].conversion?.worker !== worker) return;
+      roles[role].conversion = null;
+      worker.terminate();
+      done(result);
+    };
+    worker.onmessage = (event) => finish(event.data);
+    worker.onerror = (event) => {
+      event.preventDefault();
+      finish({ failed: event.message || "the converter could not be loaded" });
+    };
+    worker.postMessage({ file });
+  });
+}
+
+// What the worker did, in one line.
+function describeConversion(label, result) {
+  if (result.bitmap) {
+    const kind = (/^[aeiou]/i.test(result.format) ? "an " : "a ") + result.format;
+    return `${label}: ${kind} of ${result.width}x${result.height}, converted to a ${result.colours}-colour ` +
+           `bitmap of ${result.outWidth}x${result.outHeight}`;
+  }
+  return `${label}: ${result.untouched || "not converted (" + result.failed + ")"}; given to the program as it is`;
+}
+
+// Takes a picture for the role and starts the program on it. A folder
+// becomes a folder of the picture's name; a file the browser cannot read is
+// turned down here; a picture of another kind is converted first.
+async function takePicture(role, file, entry) {
+  const record = roles[role];
+  if (!file) {
+    showNotice(record.name + ": the browser gave no file for what was dropped; nothing changed.");
+    return;
+  }
+  const turn = ++record.turn, label = file.name;
+  if (entry && entry.isDirectory) {
+    endConversion(role);
+    record.picture = { label: label + " (a folder)", folder: true };
+    return startUnlessWaiting();
+  }
+  let bytes;
+  try {
+    bytes = new Uint8Array(await file.arrayBuffer());
+  } catch (error) {
+    if (turn === record.turn) {
+      --record.turn;  // nothing changed: a conversion under way still counts
+      showNotice(record.name + ": " + label + " cannot be read by the browser (" + error.name + "); nothing changed.");
+    }
+    return;
+  }
+  if (turn !== record.turn) return;
+  endConversion(role);
+  showConversionLine(role, label + ": converting…");
+  const result = await convertInWorker(role, file);
+  if (!result || turn !== record.turn) return;
+  showConversionLine(role, describeConversion(label, result), result.bitmap);
+  record.picture = { label, bytes: result.bitmap || bytes };
+  startUnlessWaiting();
+}
+
+// The sample pictures from the page's own folder, then `then`.
+async function takeSamples(then) {
+  const taken = {};
+  for (const [role, record] of Object.entries(roles)) {
+    taken[role] = ++record.turn;
+    endConversion(role);
+  }
+  for (const [role, record] of Object.entries(roles)) {
+    let sample = null;
+    try {
+      const response = await fetch(record.name);
+      if (response.ok) sample = { label: record.name + " (sample)", bytes: new Uint8Array(await response.arrayBuffer()) };
+    } catch (error) {
+      sample = null;
+    }
+    if (taken[role] !== record.turn) return;  // a picture chosen meanwhile counts instead
+    record.picture = sample;
+  }
+  then();
+}
+
+for (const [role, record] of Object.entries(roles)) {
+  const input = $(role), zone = $("drop-" + role);
+  input.addEventListener("change", () => {
+    if (input.files.length) takePicture(role, input.files[0], null);
+    input.value = "";
+  });
+  zone.addEventListener("dragover", (event) => {
+    event.preventDefault();
+    zone.classList.add("over");
+  });
+  zone.addEventListener("dragleave", () => zone.classList.remove("over"));
+  zone.addEventListener("drop", (event) => {
+    event.preventDefault();
+    zone.classList.remove("over");
+    const items = [...event.dataTransfer.items].filter((item) => item.kind === "file");
+    if (items.length !== 1) {
+      showNotice(record.name + ": " + items.length + " files dropped; drop one picture. Nothing changed.");
+      return;
+    }
+    const entry = items[0].webkitGetAsEntry ? items[0].webkitGetAsEntry() : null;
+    takePicture(role, items[0].getAsFile(), entry);
+  });
+}
+// A drop anywhere else would make the browser leave the page for the file.
+window.addEventListener("dragover", (event) => event.preventDefault());
+window.addEventListener("drop", (event) => event.preventDefault());
+$("samples").addEventListener("click", () => takeSamples(startUnlessWaiting));
+
+takeSamples(startUnlessWaiting);

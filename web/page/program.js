@@ -1,0 +1,160 @@
+"use strict";
+// Runs the program in the page's window. Each start runs it in a fresh
+// frame, so that a restart ends the last run whole: its loop, its GL
+// context, its memory. The page is the program's window manager: it keeps
+// the window's size (window.js), hands the program its command line from
+// the address and its pictures (pictures.js), and shows what it writes, its
+// box (dialog.js) and its exit status.
+//
+// Every hook between the page and the program:
+//   from the page, in the settings given to createOrvane (Emscripten's Module):
+//     canvas                the frame's canvas, which GLUT draws into
+//     thisProgram, arguments  argv: "orvane", then the address's query
+//     print, printErr       standard output and error, shown under the window
+//     preRun                puts the pictures into the program's file system
+//     onRuntimeInitialized, onExit, onAbort  the program running, ended, stopped
+//   called by the page on the running program:
+//     setCanvasSize(w, h)   a new drawing-buffer size: GLUT's reshape
+//     _glutCloseWindow()    the window's close box (web/glut/glut_window.cpp)
+//   called by the program:
+//     placeWindow(w, h)     GLUT's -geometry: the window's first size
+//                           (web/glut/glut_window.cpp)
+//     warningBox(caption, text)  the "Error!" box; its promise is settled by
+//                           OK (app/warning_box_web.cpp)
+
+const $ = (id) => document.getElementById(id);
+
+// What tests and a curious person can read: every line the program wrote,
+// its exit status once it has ended, the number of starts, and the frame it
+// runs in.
+const orvane = window.orvane = { lines: [], status: null, state: "starting", starts: 0, frame: null };
+let program = null;  // the running program's module
+
+function setState(state, words) {
+  orvane.state = document.body.dataset.state = state;
+  $("status").textContent = words;
+  $("close").disabled = state !== "running";
+}
+
+function showNotice(words) {
+  $("notice").textContent = words;
+}
+
+function writeOutput(stream, text) {
+  orvane.lines.push({ stream, text });
+  (stream === "err" ? console.error : console.log)(text);
+  const line = document.createElement("span");
+  if (stream === "err") line.className = "err";
+  line.textContent = text + "\n";
+  $("output").append(line);
+}
+
+// The address's query is the command line: name=value is "-name value", a
+// bare name "-name", in order.
+function commandLine() {
+  const decode = (text) => { try { return decodeURIComponent(text); } catch { return text; } };
+  return location.search.slice(1).split("&").filter(Boolean).flatMap((part) => {
+    const at = part.indexOf("=");
+    return at < 0 ? ["-" + decode(part)] : ["-" + decode(part.slice(0, at)), decode(part.slice(at + 1))];
+  });
+}
+
+// A new drawing-buffer size: a reshape for the running program; a starting
+// one takes it as its canvas's first size.
+function setProgramBufferSize(width, height) {
+  const canvas = orvane.frame?.contentDocument?.getElementById("canvas");
+  if (!canvas || (canvas.width === width && canvas.height === height)) return;
+  if (program) program.setCanvasSize(width, height);
+  else if (orvane.state === "starting") [canvas.width, canvas.height] = [width, height];
+}
+
+// Starts the program on the pictures pictures.js holds, ending a running one.
+function startProgram() {
+  const run = ++orvane.starts;
+  dropWarningBox();
+  orvane.lines = [];
+  orvane.status = null;
+  program = null;
+  $("output").textContent = "";
+  showNotice("");
+  setState("starting", "Starting…");
+  showCurrentPictures();
+
+  const old = $("program");
+  const frame = document.createElement("iframe");
+  for (const name of ["id", "title", "tabindex"]) frame.setAttribute(name, old.getAttribute(name));
+  frame.srcdoc = '<!doctype html><style>html,body{margin:0;overflow:hidden;background:#000}' +
+                 'canvas{display:block;width:100vw;height:100vh}</style><canvas id="canvas"></canvas>';
+  old.replaceWith(frame);
+  orvane.frame = frame;
+  const current = () => run === orvane.starts;
+
+  frame.addEventListener("load", () => {
+    fitBuffer();
+    const inside = frame.contentWindow;
+    const stopped = (what) => {
+      if (current() && orvane.status === null) {
+        program = null;
+        setState("stopped", "The program stopped: " + what);
+      }
+    };
+    inside.addEventListener("error", (event) => stopped(event.message));
+    inside.addEventListener("unhandledrejection", (event) => stopped(String(event.reason)));
+    const script = inside.document.createElement("script");
+    script.src = new URL("orvane.js", location.href).href;
+    script.onerror = () => stopped("orvane.js could not be loaded");
+    const settings = {
+      canvas: inside.document.getElementById("canvas"),
+      thisProgram: "orvane",
+      arguments: commandLine(),
+      print: (text) => { if (current()) writeOutput("out", text); },
+      printErr: (text) => { if (current()) writeOutput("err", text); },
+      preRun: [(module) => putPictures(module.FS)],
+      onRuntimeInitialized: () => {
+        if (!current()) return;
+        program = settings;
+        setState("running", "Running.");
+      },
+      placeWindow: (width, height) => {
+        if (current()) resizeWindow(width, height, `${width} x ${height}`);
+      },
+      warningBox: (caption, text) => {
+        setState("box", "The program waits until its box is dismissed.");
+        return showWarningBox(caption, text);
+      },
+      onExit: (status) => {
+        if (!current()) return;
+        program = null;
+        orvane.status = status;
+        setState("ended", `The program ended with status ${status}. Nothing more is drawn.`);
+      },
+      onAbort: (what) => stopped(String(what)),
+    };
+    script.onload = () => inside.createOrvane(settings).catch((error) => stopped(String(error)));
+    inside.document.body.append(script);
+  }, { once: true });
+}
+
+// The program moves from its first frame on; where the system asks for
+// reduced motion, it waits for Start, also while pictures are chosen.
+function startUnlessWaiting() {
+  if (orvane.state !== "waiting") return startProgram();
+  showCurrentPictures();
+}
+if (matchMedia("(prefers-reduced-motion: reduce)").matches) {
+  setState("waiting", "Not started, as your system asks for reduced motion. " +
+                      "Start runs the program; its ring turns until Close.");
+}
+
+// Close: the window's close box. GLUT ends the program, which throws its
+// exit status on its way out.
+$("close").addEventListener("click", () => {
+  if (!program) return;
+  $("start").focus();
+  try {
+    program._glutCloseWindow();
+  } catch (exit) {
+    if (exit?.name !== "ExitStatus") throw exit;
+  }
+});
+$("start").addEventListener("click", startProgram);
