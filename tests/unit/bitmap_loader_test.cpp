@@ -31,7 +31,7 @@ struct Decoded {
 // cannot wrap where size_t has 32 (wasm).
 Decoded referenceDecode(const Bytes& f) {
     auto at = [&](std::uint64_t i) -> int { return i < f.size() ? f[std::size_t(i)] : -1; };
-    auto u32 = [&](std::size_t i) { return i + 4 <= f.size() ? bmp::getU32(f, i) : 0u; };
+    auto u32 = [&](std::size_t i) { return i + 4 <= f.size() ? getU32(f, i) : 0u; };
     const std::uint32_t header = u32(14), offset = u32(10);
     const bool knownHeader = header == 40 || header == 52 || header == 56 || header == 108 ||
                              header == 124;
