@@ -113,11 +113,16 @@ protected:
 };
 
 TEST_F(BitmapLoader, AcceptsOrRefusesEveryFixtureAsTheFormatSays) {
+    using R = BitmapRefusal;
     for (const BitmapFixture& fixture : bitmapFixtures()) {
         SCOPED_TRACE(fixture.name);
         const Decoded expected = referenceDecode(fixture.bytes);
-        ASSERT_EQ(expected.ok, fixture.refusal == BitmapRefusal::none) << "table and format disagree";
+        ASSERT_EQ(expected.ok, fixture.refusal == R::none) << "table and format disagree";
         EXPECT_EQ(expectLoads(write(fixture.bytes), expected).kind, fixture.refusal);
+        // Of the loader's kind by its first bytes: refused, if at all, for its sizes or offset.
+        const bool ownKind = fixture.refusal == R::none || fixture.refusal >= R::negativeWidth;
+        const std::size_t head = std::min(fixture.bytes.size(), kBitmapHeadBytes);
+        EXPECT_EQ(isPalettedBitmap(fixture.bytes.data(), head), ownKind);
     }
 }
 
