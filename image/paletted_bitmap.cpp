@@ -13,7 +13,6 @@
 namespace {
 
 constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::size_t kLargestInfoHeader = 124;
 constexpr int kPaletteEntries = 256;
 
 std::uint32_t readU32(const std::uint8_t* p) {
@@ -33,6 +32,33 @@ std::uint16_t readU16(const std::uint8_t* p) {
 // its V2, V3, V4 and V5 successors. OS/2 headers lay the fields out differently.
 bool isKnownInfoHeaderSize(std::uint32_t size) {
     return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
+
+// The header fields the loader goes by, once the format's checks have passed.
+struct Headers {
+    std::uint32_t pixelOffset, infoSize;
+    std::int32_t width, height;
+    std::uint32_t coloursUsed;
+};
+
+// The format's checks on a file's first `size` bytes, in the order a reader
+// meets the fields: fills `headers`, or says why the file is not of the kind.
+BitmapRefusal readHeaders(const std::uint8_t* head, std::size_t size, Headers* headers) {
+    using R = BitmapRefusal;
+    if (size >= 2 && (head[0] != 'B' || head[1] != 'M'))
+        return {R::notABitmap, size >= 4 ? readU32(head) : readU16(head)};
+    if (size < kFileHeaderSize + 4) return {R::endsInHeaders, static_cast<long long>(size)};
+    const std::uint32_t infoSize = readU32(head + kFileHeaderSize);
+    if (!isKnownInfoHeaderSize(infoSize)) return {R::unknownHeader, infoSize};
+    if (size < kFileHeaderSize + infoSize) return {R::endsInHeaders, static_cast<long long>(size)};
+
+    const std::uint8_t* info = head + kFileHeaderSize;
+    const std::uint16_t bitsPerPixel = readU16(info + 14);
+    const std::uint32_t compression = readU32(info + 16);
+    if (bitsPerPixel != 8) return {R::notEightBits, bitsPerPixel};
+    if (compression != 0) return {R::compressed, compression};
+    *headers = {readU32(head + 10), infoSize, readS32(info + 4), readS32(info + 8), readU32(info + 32)};
+    return {};
 }
 
 struct FileCloser {
@@ -80,35 +106,16 @@ PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut,
         if (why) *why = {kind, first, second};
         return nullptr;
     };
-    // A short read is the end of the file, or a read error.
-    auto shortRead = [&](std::size_t bytesRead) {
-        return std::ferror(file) ? refuse(BitmapRefusal::cannotRead, errno)
-                                 : refuse(BitmapRefusal::endsInHeaders, bytesRead);
-    };
+    std::uint8_t head[kBitmapHeadBytes];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    Headers h;
+    BitmapRefusal format = readHeaders(head, got, &h);
+    // Headers cut short by a read error rather than by the file's end.
+    if (format.kind == BitmapRefusal::endsInHeaders && std::ferror(file))
+        format = {BitmapRefusal::cannotRead, errno};
+    if (format.kind != BitmapRefusal::none) return refuse(format.kind, format.first);
+    const std::int32_t width = h.width, height = h.height;
 
-    std::uint8_t fileHeader[kFileHeaderSize];
-    const std::size_t got = std::fread(fileHeader, 1, sizeof fileHeader, file);
-    if (got >= 2 && (fileHeader[0] != 'B' || fileHeader[1] != 'M'))
-        return refuse(BitmapRefusal::notABitmap, got >= 4 ? readU32(fileHeader) : readU16(fileHeader));
-    if (got != sizeof fileHeader) return shortRead(got);
-    const std::uint32_t pixelOffset = readU32(fileHeader + 10);
-
-    std::uint8_t info[kLargestInfoHeader];
-    const std::size_t sizeField = std::fread(info, 1, 4, file);
-    if (sizeField != 4) return shortRead(kFileHeaderSize + sizeField);
-    const std::uint32_t infoSize = readU32(info);
-    if (!isKnownInfoHeaderSize(infoSize)) return refuse(BitmapRefusal::unknownHeader, infoSize);
-    const std::size_t rest = std::fread(info + 4, 1, infoSize - 4, file);
-    if (rest != infoSize - 4) return shortRead(kFileHeaderSize + 4 + rest);
-
-    const std::int32_t width = readS32(info + 4);
-    const std::int32_t height = readS32(info + 8);
-    const std::uint16_t bitsPerPixel = readU16(info + 14);
-    const std::uint32_t compression = readU32(info + 16);
-    const std::uint32_t coloursUsed = readU32(info + 32);
-
-    if (bitsPerPixel != 8) return refuse(BitmapRefusal::notEightBits, bitsPerPixel);
-    if (compression != 0) return refuse(BitmapRefusal::compressed, compression);
     // A negative height marks a top-down file; a negative width means nothing.
     if (width < 0) return refuse(BitmapRefusal::negativeWidth, width);
     const long long rowCount = height < 0 ? -static_cast<long long>(height) : height;
@@ -117,17 +124,18 @@ PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut,
     const bool topDown = height < 0;
     const int rows = static_cast<int>(rowCount);
 
-    const std::uint32_t paletteStart = kFileHeaderSize + infoSize;
-    if (pixelOffset < paletteStart)
-        return refuse(BitmapRefusal::pixelsInsideHeaders, pixelOffset, paletteStart);
+    const std::uint32_t paletteStart = kFileHeaderSize + h.infoSize;
+    if (h.pixelOffset < paletteStart)
+        return refuse(BitmapRefusal::pixelsInsideHeaders, h.pixelOffset, paletteStart);
 
     // Only the entries stored between the headers and the pixels count; the
     // others stay black, as does any entry a truncated file lacks.
-    std::uint32_t stored = (pixelOffset - paletteStart) / 4;
+    std::uint32_t stored = (h.pixelOffset - paletteStart) / 4;
     if (stored > kPaletteEntries) stored = kPaletteEntries;
-    if (coloursUsed != 0 && coloursUsed < stored) stored = coloursUsed;
+    if (h.coloursUsed != 0 && h.coloursUsed < stored) stored = h.coloursUsed;
     std::uint8_t rawPalette[kPaletteEntries * 4];
-    const std::size_t paletteBytes = std::fread(rawPalette, 1, stored * 4, file);
+    const std::size_t paletteBytes =
+        fseeko(file, static_cast<off_t>(paletteStart), SEEK_SET) == 0 ? std::fread(rawPalette, 1, stored * 4, file) : 0;
     Palette palette = {};
     for (std::size_t k = 0; k < paletteBytes / 4; ++k) {
         palette[k][0] = rawPalette[4 * k + 2];
@@ -148,7 +156,7 @@ PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut,
 
     // An offset past the end of the file (or one the stream cannot reach)
     // simply leaves every pixel missing.
-    bool atEnd = fseeko(file, static_cast<off_t>(pixelOffset), SEEK_SET) != 0;
+    bool atEnd = fseeko(file, static_cast<off_t>(h.pixelOffset), SEEK_SET) != 0;
     for (int r = 0; r < rows; ++r) {
         std::size_t got = 0;
         if (!atEnd) {
@@ -174,6 +182,11 @@ PixelBuffer loadPalettedBitmap(const char* path, int* widthOut, int* heightOut,
         return nullptr;
     }
     return readPalettedBitmap(file.get(), widthOut, heightOut, why);
+}
+
+bool isPalettedBitmap(const std::uint8_t* head, std::size_t size) {
+    Headers headers;
+    return readHeaders(head, size, &headers).kind == BitmapRefusal::none;
 }
 
 std::string describeRefusal(const BitmapRefusal& why) {

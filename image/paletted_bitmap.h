@@ -44,6 +44,16 @@ PixelBuffer loadPalettedBitmap(const char* path, int* widthOut, int* heightOut,
 PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut,
                                BitmapRefusal* why = nullptr);
 
+// The most of a file's first bytes that isPalettedBitmap looks at: the file
+// header and the largest information header.
+constexpr std::size_t kBitmapHeadBytes = 14 + 124;
+
+// True when a file that begins with these `size` bytes (all it has, up to
+// kBitmapHeadBytes) is of the kind the loader reads: "BM", a Windows
+// information header, 8 bits per pixel, no compression. Its sizes and its
+// pixel data offset are left to the loader to judge.
+bool isPalettedBitmap(const std::uint8_t* head, std::size_t size);
+
 // The reason in plain words, e.g. "24 bits per pixel; only 8-bit paletted
 // pictures are read".
 std::string describeRefusal(const BitmapRefusal& why);

@@ -1,14 +1,22 @@
 // The picture loader on the fixture table, against a decoder that looks at
-// one byte at a time.
+// one byte at a time; and the documents that list its refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <initializer_list>
 #include <map>
 #include <random>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <utility>
 
 #include "bitmap_fixtures.h"
 #include "bmp_writer.h"
@@ -31,7 +39,7 @@ struct Decoded {
 // cannot wrap where size_t has 32 (wasm).
 Decoded referenceDecode(const Bytes& f) {
     auto at = [&](std::uint64_t i) -> int { return i < f.size() ? f[std::size_t(i)] : -1; };
-    auto u32 = [&](std::size_t i) { return i + 4 <= f.size() ? bmp::getU32(f, i) : 0u; };
+    auto u32 = [&](std::size_t i) { return i + 4 <= f.size() ? getU32(f, i) : 0u; };
     const std::uint32_t header = u32(14), offset = u32(10);
     const bool knownHeader = header == 40 || header == 52 || header == 56 || header == 108 ||
                              header == 124;
@@ -113,11 +121,16 @@ protected:
 };
 
 TEST_F(BitmapLoader, AcceptsOrRefusesEveryFixtureAsTheFormatSays) {
+    using R = BitmapRefusal;
     for (const BitmapFixture& fixture : bitmapFixtures()) {
         SCOPED_TRACE(fixture.name);
         const Decoded expected = referenceDecode(fixture.bytes);
-        ASSERT_EQ(expected.ok, fixture.refusal == BitmapRefusal::none) << "table and format disagree";
+        ASSERT_EQ(expected.ok, fixture.refusal == R::none) << "table and format disagree";
         EXPECT_EQ(expectLoads(write(fixture.bytes), expected).kind, fixture.refusal);
+        // Of the loader's kind by its first bytes: refused, if at all, for its sizes or offset.
+        const bool ownKind = fixture.refusal == R::none || fixture.refusal >= R::negativeWidth;
+        const std::size_t head = std::min(fixture.bytes.size(), kBitmapHeadBytes);
+        EXPECT_EQ(isPalettedBitmap(fixture.bytes.data(), head), ownKind);
     }
 }
 
@@ -145,5 +158,94 @@ TEST_F(BitmapLoader, SaysWhyItRefuses) {
     const BitmapRefusal folder = expectLoads(dir_.string(), {});
     EXPECT_TRUE(folder.kind == BitmapRefusal::cannotRead || folder.kind == BitmapRefusal::cannotOpen);
 }
+
+#ifdef ORVANE_SOURCE_DIR
+// The documents that hold the table of refusals, each with its platform's fixes.
+const char* const kRefusalTables[] = {"README.md", "web/page/index.html", "packaging/orvane.6.in",
+                                      "tools/README-windows.txt"};
+
+// A document's words as a reader meets them: no markup, one space for any run
+// of white space.
+std::string readerText(const std::string& name) {
+    std::stringstream file;
+    file << std::ifstream(std::string(ORVANE_SOURCE_DIR) + "/" + name).rdbuf();
+    std::string text = file.str();
+    auto replace = [&text](std::initializer_list<std::pair<const char*, const char*>> pairs) {
+        for (const auto& [pattern, by] : pairs) text = std::regex_replace(text, std::regex(pattern), by);
+    };
+    if (name.find(".html") != std::string::npos) {
+        replace({{"<[^>]*>", ""}, {"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}});
+    } else if (name.find(".md") != std::string::npos) {
+        replace({{"`", ""}});
+    } else if (name.find(".6") != std::string::npos) {
+        // Font macros give their arguments, the alternating ones without
+        // spaces between them; other macros give nothing.
+        std::istringstream lines(std::regex_replace(text, std::regex("\\\\\n"), " "));
+        const std::regex fontMacro("\\.([BIR]{1,2})\\s+(.*)"), argument("\"([^\"]*)\"|(\\S+)");
+        text.clear();
+        for (std::string line; std::getline(lines, line); text += line + "\n") {
+            std::smatch macro;
+            if (!std::regex_match(line, macro, fontMacro)) {
+                if (line[0] == '.') line.clear();
+                continue;
+            }
+            const std::string arguments = macro[2], separator = macro[1].length() == 1 ? " " : "";
+            line.clear();
+            for (std::sregex_iterator a(arguments.begin(), arguments.end(), argument), end; a != end; ++a)
+                line += (line.empty() ? "" : separator) + ((*a)[1].matched ? (*a)[1] : (*a)[2]).str();
+        }
+        replace({{"\\\\f[BIPR]", ""}, {"\\\\-", "-"}, {"\\\\\\(dq", "\""}, {"\\\\&", ""}, {"\\\\e", "\\"}});
+    }
+    replace({{"\\s+", " "}});
+    return text;
+}
+
+// Every reason the loader gives, as describeRefusal writes it: each branch
+// with sentinel values, which then read as the letters the tables use (N, M,
+// W, H; "..." for the system's words).
+TEST(RefusalTable, EveryDocumentListsEveryReasonInTheLoadersWords) {
+    using R = BitmapRefusal;
+    struct Reason {
+        R::Kind kind;
+        long long first, second;
+        const char* letters;
+    };
+    const Reason reasons[] = {
+        {R::cannotOpen, ENOENT, 0, "..."}, {R::cannotRead, EISDIR, 0, "..."},
+        {R::endsInHeaders, 0, 0, ""}, {R::endsInHeaders, 7919, 0, "N"},
+        {R::notABitmap, 0x474E5089, 0, ""}, {R::notABitmap, 0xE0FFD8FF, 0, ""},
+        {R::notABitmap, 0x38464947, 0, ""}, {R::notABitmap, 0, 0, ""},
+        {R::unknownHeader, 12, 0, "N"}, {R::unknownHeader, 64, 0, "N"}, {R::unknownHeader, 7919, 0, "N"},
+        {R::notEightBits, 7919, 0, "N"}, {R::compressed, 1, 0, ""}, {R::compressed, 7919, 0, "N"},
+        {R::negativeWidth, -7919, 0, "N"}, {R::tooLarge, 7919, 7927, "WH"},
+        {R::pixelsInsideHeaders, 7919, 7927, "NM"}, {R::noMemory, 7919, 7927, "WH"},
+    };
+    std::set<int> kinds;
+    std::vector<std::string> patterns;
+    for (const Reason& r : reasons) {
+        std::string text = describeRefusal({r.kind, r.first, r.second});
+        const std::string letters = r.letters;
+        if (letters == "...") {
+            const std::string system = std::strerror(int(r.first));
+            text.replace(text.find(system), system.size(), "...");
+        } else {
+            for (std::size_t k = 0; k < letters.size(); ++k) {
+                const std::string value = std::to_string(k ? r.second : r.first);
+                ASSERT_NE(text.find(value), std::string::npos) << text;
+                text.replace(text.find(value), value.size(), letters.substr(k, 1));
+            }
+        }
+        kinds.insert(r.kind);
+        if (std::find(patterns.begin(), patterns.end(), text) == patterns.end()) patterns.push_back(text);
+    }
+    EXPECT_EQ(kinds.size(), std::size_t(R::noMemory)) << "a kind of refusal missing here";
+    for (const char* document : kRefusalTables) {
+        const std::string text = readerText(document);
+        ASSERT_GT(text.size(), 1000u) << document;
+        for (const std::string& reason : patterns)
+            EXPECT_NE(text.find(reason), std::string::npos) << document << ": " << reason;
+    }
+}
+#endif
 
 }  // namespace

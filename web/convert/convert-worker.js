@@ -31,18 +31,21 @@ function formatOf(head) {
   return found ? found[0] : "picture";
 }
 
-// "BM", a header the program knows, 8 bits per pixel and no compression: the
-// program's own kind, whatever else its header says.
-function programsOwn(head) {
-  const u16 = (at) => head[at] | head[at + 1] << 8, header = u16(14) + u16(16) * 65536;
-  return head.length >= 34 && u16(0) === 0x4D42 && [40, 52, 56, 108, 124].includes(header) &&
-         u16(28) === 8 && u16(30) === 0 && u16(32) === 0;
+// The program's own kind, as its loader judges a file's first bytes.
+function programsOwn(module, head) {
+  const at = module._malloc(head.length);
+  if (!at) throw new Error("not enough memory for the picture");
+  module.HEAPU8.set(head, at);
+  const own = module._orvane_is_paletted_bitmap(at, head.length);
+  module._free(at);
+  return own;
 }
 
 async function convert(file) {
   if (!file.size) return { untouched: "an empty file" };
-  const head = new Uint8Array(await file.slice(0, 64).arrayBuffer());
-  if (programsOwn(head)) return { untouched: "an 8-bit bitmap" };
+  const head = new Uint8Array(await file.slice(0, 138).arrayBuffer());  // the largest headers
+  const module = await converter;
+  if (programsOwn(module, head)) return { untouched: "an 8-bit bitmap" };
   let picture;
   try {
     picture = await createImageBitmap(file);  // turned as its EXIF orientation says, by default
@@ -61,7 +64,6 @@ async function convert(file) {
   picture.close();
   const rgba = context.getImageData(0, 0, outWidth, outHeight).data;
 
-  const module = await converter;
   const at = module._malloc(rgba.length);
   if (!at) throw new Error("not enough memory for the picture");
   module.HEAPU8.set(rgba, at);

@@ -1,6 +1,5 @@
 #include "bmp_writer.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace bmp {
@@ -12,42 +11,36 @@ void putU16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value)
     out[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
+void putU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
+    putU16(out, at, value & 0xFFFF);
+    putU16(out, at + 2, value >> 16);
+}
+
 }  // namespace
 
-void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-    putU16(bytes, at, value & 0xFFFF);
-    putU16(bytes, at + 2, value >> 16);
-}
-
-std::uint32_t getU32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | std::uint32_t(bytes[at + 3]) << 24;
-}
-
-std::vector<std::uint8_t> encode(const PalettedImage& image, const Layout& layout) {
-    const std::size_t paletteStart = 14 + layout.infoHeaderSize;
-    const std::size_t pixelOffset =
-        layout.pixelOffset.value_or(paletteStart + 4 * image.palette.size());
+std::vector<std::uint8_t> encode(const PalettedImage& image) {
+    constexpr std::size_t paletteStart = 14 + 40;
+    const std::size_t pixelOffset = paletteStart + 4 * image.palette.size();
     const std::size_t rowBytes = (static_cast<std::size_t>(image.width) + 3) & ~std::size_t{3};
     const std::size_t pixelBytes = rowBytes * static_cast<std::size_t>(image.height);
 
-    std::vector<std::uint8_t> out(std::max(pixelOffset, paletteStart + 4 * image.palette.size()) +
-                                  pixelBytes);
+    std::vector<std::uint8_t> out(pixelOffset + pixelBytes);
     out[0] = 'B';
     out[1] = 'M';
     putU32(out, 2, static_cast<std::uint32_t>(out.size()));
     putU32(out, 10, static_cast<std::uint32_t>(pixelOffset));
 
-    putU32(out, 14, layout.infoHeaderSize);
+    putU32(out, 14, 40);
     putU32(out, 18, static_cast<std::uint32_t>(image.width));
-    putU32(out, 22, static_cast<std::uint32_t>(layout.topDown ? -image.height : image.height));
+    putU32(out, 22, static_cast<std::uint32_t>(image.height));
     putU16(out, 26, 1);
-    putU16(out, 28, layout.bitsPerPixel);
-    putU32(out, 30, layout.compression);
+    putU16(out, 28, 8);
+    putU32(out, 30, 0);  // no compression
     putU32(out, 34, static_cast<std::uint32_t>(pixelBytes));
     putU32(out, 38, 2835);  // 72 dpi
     putU32(out, 42, 2835);
     const std::uint32_t coloursUsed = image.palette.size() < 256 ? image.palette.size() : 0;
-    putU32(out, 46, layout.coloursUsed.value_or(coloursUsed));
+    putU32(out, 46, coloursUsed);
 
     for (std::size_t k = 0; k < image.palette.size(); ++k) {
         out[paletteStart + 4 * k] = image.palette[k].b;
@@ -56,8 +49,7 @@ std::vector<std::uint8_t> encode(const PalettedImage& image, const Layout& layou
     }
 
     for (int row = 0; row < image.height; ++row) {
-        const int fileRow = layout.topDown ? image.height - 1 - row : row;
-        const std::size_t at = pixelOffset + rowBytes * static_cast<std::size_t>(fileRow);
+        const std::size_t at = pixelOffset + rowBytes * static_cast<std::size_t>(row);
         for (int x = 0; x < image.width; ++x) {
             out[at + static_cast<std::size_t>(x)] =
                 image.indices[static_cast<std::size_t>(row) * image.width + x];
