@@ -3,11 +3,13 @@ the same few operations (`Browser`): Chromium through Selenium, Firefox ESR
 through WebDriver BiDi, WebKitGTK's MiniBrowser through Selenium. Firefox
 and WebKit draw WebGL on an X display, so they get a private Xvfb.
 
-`serve` puts a folder on a free port of 127.0.0.1 and adds a hook to each
-page it serves, so that every engine gets the same one: in every frame of the
-page it notes when each frame begins and ends (the program's one glFlush a frame reaches
-WebGL's flush, its glClear WebGL's clear) and, when asked through `orvaneGrab = {frame: N}`, reads the
-pixels of frame N before they are shown. Used by the browser tests and the
+`make_site` assembles a site from the build's parts (web/assemble_site.py)
+with a hook first in its page, so that every engine gets the same one, served
+(`serve` puts a folder on a free port of 127.0.0.1) or opened from disk: in
+every frame of the page it notes when each frame begins and ends (the
+program's one glFlush a frame reaches WebGL's flush, its glClear WebGL's
+clear) and, when asked through `orvaneGrab = {frame: N}`, reads the pixels of
+frame N before they are shown. Used by the browser tests and the
 benchmarks."""
 
 import base64
@@ -32,6 +34,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
+import assemble_site
 import orvane_harness as h
 
 ENGINES = ("chromium", "firefox", "webkit")
@@ -78,23 +81,30 @@ HOOK = """<script>
 </script>"""
 
 
+def make_site(folder, program=None, edit=None):
+    """The site assembled into `folder` from the build's parts
+    (ORVANE_SITE_PARTS) with the hook first in its page: the program's
+    orvane.js and .wasm from `program`'s folder if given, and edit(parts)
+    applied to the parts before. The pictures it carries lie beside it, for
+    Mesa's frames of them."""
+    with tempfile.TemporaryDirectory() as parts:
+        shutil.copytree(os.environ["ORVANE_SITE_PARTS"], parts, dirs_exist_ok=True)
+        for name in ("orvane.js", "orvane.wasm") if program else ():
+            shutil.copy(os.path.join(program, name), parts)
+        if edit:
+            edit(parts)
+        with open(os.path.join(parts, "index.html"), "r+") as f:
+            page = f.read().replace("<head>", "<head>" + HOOK, 1)
+            f.seek(0)
+            f.write(page)
+        assemble_site.assemble(parts, folder)
+        for name in assemble_site.SAMPLES:
+            if os.path.exists(os.path.join(parts, name)):
+                shutil.copy(os.path.join(parts, name), folder)
+    return folder
+
+
 class Handler(http.server.SimpleHTTPRequestHandler):
-    extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map, ".wasm": "application/wasm"}
-
-    def send_head(self):
-        path = self.translate_path(self.path)
-        if os.path.isdir(path):
-            path = os.path.join(path, "index.html")
-        if not path.endswith(".html") or not os.path.isfile(path):
-            return super().send_head()
-        with open(path, "rb") as f:
-            page = f.read().replace(b"<head>", b"<head>" + HOOK.encode(), 1)
-        self.send_response(200)
-        self.send_header("Content-Type", "text/html; charset=utf-8")
-        self.send_header("Content-Length", str(len(page)))
-        self.end_headers()
-        return io.BytesIO(page)
-
     def log_message(self, *args):
         pass
 

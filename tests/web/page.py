@@ -6,12 +6,12 @@ import base64
 import math
 import os
 import re
-import shutil
 import subprocess
 import tempfile
 
 from PIL import Image, ImageChops
 
+import browser as b
 import gl_golden
 import orvane_harness as h
 
@@ -28,15 +28,14 @@ def desktop(tool):
     return path
 
 
-def make_site(folder, drop=(), program=None):
-    """The installed page copied into `folder`, the named files left out,
-    and orvane.js and .wasm from `program`'s folder if given."""
-    shutil.copytree(os.environ["ORVANE_SITE"], folder, dirs_exist_ok=True)
-    for name in drop:
-        os.remove(os.path.join(folder, name))
-    for name in ("orvane.js", "orvane.wasm") if program else ():
-        shutil.copy(os.path.join(program, name), folder)
-    return folder
+def make_site(folder, drop=(), program=None, edit=None):
+    """A site in `folder` (browser.make_site), the named parts left out."""
+    def change(parts):
+        for name in drop:
+            os.remove(os.path.join(parts, name))
+        if edit:
+            edit(parts)
+    return b.make_site(folder, program, change)
 
 
 def state(browser):
@@ -167,10 +166,10 @@ TEXT_ROWS = 48  # at the bottom: the rate text, 24 pixels high, and its baseline
 def recorded_site(folder):
     """The page in `folder` with the recording build, on the sample sunset
     and a colour map whose rows are not a multiple of four bytes."""
-    make_site(folder, program=os.environ["ORVANE_RECORDED"])
-    colormap = os.path.join(folder, "colormap.bmp")
-    Image.open(colormap).convert("RGB").resize((253, 255)).quantize(256).save(colormap)
-    return folder
+    def narrow(parts):
+        colormap = os.path.join(parts, "colormap.bmp")
+        Image.open(colormap).convert("RGB").resize((253, 255)).quantize(256).save(colormap)
+    return make_site(folder, program=os.environ["ORVANE_RECORDED"], edit=narrow)
 
 
 def calls(browser):

@@ -133,7 +133,7 @@ def test_no_webgl_ends_with_status_1_and_reduced_motion_waits_for_start(site, se
         assert browser.js("return window.orvane.starts") == 0
         assert p.audit(browser) == []
         # A picture chosen meanwhile waits for Start too.
-        p.drop(browser, "sunset", "mine.bmp", open(os.path.join(os.environ["ORVANE_SITE"], "sunset.bmp"), "rb").read())
+        p.drop(browser, "sunset", "mine.bmp", open(os.path.join(os.environ["ORVANE_SITE_PARTS"], "sunset.bmp"), "rb").read())
         browser.wait("return document.getElementById('current-sunset').textContent == 'mine.bmp'", "the picture")
         assert browser.js("return [window.orvane.state, window.orvane.starts]") == ["waiting", 0]
         browser.click("start")

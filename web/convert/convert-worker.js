@@ -4,15 +4,18 @@
 // most 2048 pixels a side with its best filter, transparent parts on white,
 // then its colours chosen by convert.wasm. The page starts a worker for
 // each picture and ends it when another comes, so that only the last one
-// counts and a slow decoding never holds anything up.
+// counts and a slow decoding never holds anything up. The page starts it
+// from its code, convert.js followed by this file (web/assemble_site.py),
+// and hands it convert.wasm: a page opened from disk may fetch nothing.
 //
-// Message in: {file}. Message out: {bitmap, colours, format, width, height,
-// outWidth, outHeight}; or {untouched: why} when the file goes to the
-// program as it is: a bitmap of the program's own kind (its loader judges
-// it), or a file the browser cannot open as a picture (the program refuses
-// it); or {failed: why} when the conversion itself failed.
-importScripts("convert.js");
-
+// Message in: {file, head, wasm}: the file, its first 138 bytes (which hold
+// the largest headers) and convert.wasm. Message out: {bitmap, colours,
+// format, width, height, outWidth, outHeight}; or {untouched: why} when the
+// file goes to the program as it is: a bitmap of the program's own kind (its
+// loader judges it), or a file the browser cannot open as a picture (the
+// program refuses it); or {failed: why} when the conversion itself failed.
+// A worker that cannot read the file (WebKit's, on a page opened from disk)
+// answers {decodeHere: true}; the page then sends {picture}, decoded.
 const MAX_SIDE = 2048;
 
 // The first bytes of each kind the browser may open, for the page's line.
@@ -41,17 +44,24 @@ function programsOwn(module, head) {
   return own;
 }
 
-async function convert(file) {
-  if (!file.size) return { untouched: "an empty file" };
-  const head = new Uint8Array(await file.slice(0, 138).arrayBuffer());  // the largest headers
-  const module = await converter;
+let module = null, head = null;
+
+async function start({ file, head: first, wasm }) {
+  head = first;
+  if (!head.length) return { untouched: "an empty file" };
+  module = await createConverter({ wasmBinary: wasm });
   if (programsOwn(module, head)) return { untouched: "an 8-bit bitmap" };
   let picture;
   try {
     picture = await createImageBitmap(file);  // turned as its EXIF orientation says, by default
   } catch (error) {
-    return { untouched: "the browser cannot open it as a picture" };
+    const readable = await file.slice(0, 1).arrayBuffer().then(() => true, () => false);
+    return readable ? { untouched: "the browser cannot open it as a picture" } : { decodeHere: true };
   }
+  return convert(picture);
+}
+
+function convert(picture) {
   const { width, height } = picture;
   const scale = Math.min(1, MAX_SIDE / Math.max(width, height));
   const outWidth = Math.max(1, Math.round(width * scale)), outHeight = Math.max(1, Math.round(height * scale));
@@ -74,11 +84,10 @@ async function convert(file) {
   return { bitmap, colours: module._orvane_colours(), format: formatOf(head), width, height, outWidth, outHeight };
 }
 
-const converter = createConverter();
 onmessage = async ({ data }) => {
   let result;
   try {
-    result = await convert(data.file);
+    result = data.picture ? convert(data.picture) : await start(data);
   } catch (error) {
     result = { failed: String((error && error.message) || error) };
   }

@@ -4,18 +4,23 @@
 // the converted bitmap's download. A picture of another kind is converted
 // to the program's own in a worker (convert-worker.js), a new one for each
 // picture: a newer picture for the role ends the older one's conversion, so
-// only the last one counts and a slow one holds nothing up.
+// only the last one counts and a slow one holds nothing up. The worker's
+// code and the sample pictures come with the page (converter.js and
+// samples.js, made by web/assemble_site.py), as a page opened from disk
+// may fetch nothing.
 
 const roles = {};
 for (const role of ["sunset", "colormap"]) {
+  const name = role + ".bmp", sample = typeof ORVANE_SAMPLES === "undefined" ? null : ORVANE_SAMPLES[name];
   roles[role] = {
-    name: role + ".bmp",  // the name the program opens
+    name,                 // the name the program opens
     // { label, bytes } for a file, { label, folder: true } for a folder
     // (which the program refuses as it refuses one on disk), or null.
     picture: null,
     turn: 0,              // the number of the picture taken last
     conversion: null,     // { worker, done } while one runs
     download: null,       // the converted bitmap's object URL
+    sample: sample ? bytesFromBase64(sample) : null,  // where the site has one
   };
 }
 
@@ -57,29 +62,44 @@ function endConversion(role) {
   showConversionLine(role, "");
 }
 
+let converterCode = null, converterWasm = null;
+
 // The worker's answer for the file (see convert-worker.js), or null when a
-// newer picture for the role came first.
-function convertInWorker(role, file) {
+// newer picture for the role came first. Where the worker cannot read files
+// (WebKit's, on a page opened from disk), the page decodes the picture and
+// hands it over.
+function convertInWorker(role, file, bytes) {
   return new Promise((done) => {
     let worker;
     try {
-      worker = new Worker("convert-worker.js");
+      converterCode ??= URL.createObjectURL(new Blob([ORVANE_CONVERTER.code], { type: "text/javascript" }));
+      converterWasm ??= bytesFromBase64(ORVANE_CONVERTER.wasm);
+      worker = new Worker(converterCode);
     } catch (error) {
       return done({ failed: String(error.message || error) });
     }
     roles[role].conversion = { worker, done };
+    const current = () => roles[role].conversion?.worker === worker;
     const finish = (result) => {
-      if (roles[role].conversion?.worker !== worker) return;
+      if (!current()) return;
       roles[role].conversion = null;
       worker.terminate();
       done(result);
     };
-    worker.onmessage = (event) => finish(event.data);
+    worker.onmessage = async ({ data }) => {
+      if (!data.decodeHere) return finish(data);
+      try {
+        const picture = await createImageBitmap(file);
+        if (current()) worker.postMessage({ picture }, [picture]);
+      } catch (error) {
+        finish({ untouched: "the browser cannot open it as a picture" });
+      }
+    };
     worker.onerror = (event) => {
       event.preventDefault();
       finish({ failed: event.message || "the converter could not be loaded" });
     };
-    worker.postMessage({ file });
+    worker.postMessage({ file, head: bytes.slice(0, 138), wasm: converterWasm });
   });
 }
 
@@ -121,32 +141,20 @@ async function takePicture(role, file, entry) {
   if (turn !== record.turn) return;
   endConversion(role);
   showConversionLine(role, label + ": converting…");
-  const result = await convertInWorker(role, file);
+  const result = await convertInWorker(role, file, bytes);
   if (!result || turn !== record.turn) return;
   showConversionLine(role, describeConversion(label, result), result.bitmap);
   record.picture = { label, bytes: result.bitmap || bytes };
   startUnlessWaiting();
 }
 
-// The sample pictures from the page's own folder, then `then`.
-async function takeSamples(then) {
-  const taken = {};
+// Takes the sample pictures, ending the conversions under way.
+function takeSamples() {
   for (const [role, record] of Object.entries(roles)) {
-    taken[role] = ++record.turn;
+    ++record.turn;
     endConversion(role);
+    record.picture = record.sample ? { label: record.name + " (sample)", bytes: record.sample } : null;
   }
-  for (const [role, record] of Object.entries(roles)) {
-    let sample = null;
-    try {
-      const response = await fetch(record.name);
-      if (response.ok) sample = { label: record.name + " (sample)", bytes: new Uint8Array(await response.arrayBuffer()) };
-    } catch (error) {
-      sample = null;
-    }
-    if (taken[role] !== record.turn) return;  // a picture chosen meanwhile counts instead
-    record.picture = sample;
-  }
-  then();
 }
 
 for (const [role, record] of Object.entries(roles)) {
@@ -175,6 +183,10 @@ for (const [role, record] of Object.entries(roles)) {
 // A drop anywhere else would make the browser leave the page for the file.
 window.addEventListener("dragover", (event) => event.preventDefault());
 window.addEventListener("drop", (event) => event.preventDefault());
-$("samples").addEventListener("click", () => takeSamples(startUnlessWaiting));
+$("samples").addEventListener("click", () => {
+  takeSamples();
+  startUnlessWaiting();
+});
 
-takeSamples(startUnlessWaiting);
+takeSamples();
+startUnlessWaiting();

@@ -6,9 +6,15 @@
 // the address and its pictures (pictures.js), and shows what it writes, its
 // box (dialog.js) and its exit status.
 //
+// The program's code and wasm come with the page (orvane.js, made by
+// web/assemble_site.py), which loads them once: a page opened from disk may
+// fetch nothing, and a restart runs the same build whatever has been
+// deployed since.
+//
 // Every hook between the page and the program:
 //   from the page, in the settings given to createOrvane (Emscripten's Module):
 //     canvas                the frame's canvas, which GLUT draws into
+//     wasmBinary            the program's wasm, so that nothing is fetched
 //     thisProgram, arguments  argv: "orvane", then the address's query
 //     print, printErr       standard output and error, shown under the window
 //     preRun                puts the pictures into the program's file system
@@ -24,11 +30,18 @@
 
 const $ = (id) => document.getElementById(id);
 
+function bytesFromBase64(text) {
+  const binary = atob(text), bytes = new Uint8Array(binary.length);
+  for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+  return bytes;
+}
+
 // What tests and a curious person can read: every line the program wrote,
 // its exit status once it has ended, the number of starts, and the frame it
 // runs in.
 const orvane = window.orvane = { lines: [], status: null, state: "starting", starts: 0, frame: null };
 let program = null;  // the running program's module
+let programWasm = null;  // decoded at the first start
 
 function setState(state, words) {
   orvane.state = document.body.dataset.state = state;
@@ -80,6 +93,9 @@ function startProgram() {
   setState("starting", "Starting…");
   showCurrentPictures();
 
+  if (typeof ORVANE_PROGRAM === "undefined") return setState("stopped", "The program stopped: orvane.js could not be loaded");
+  programWasm ??= bytesFromBase64(ORVANE_PROGRAM.wasm);
+
   const old = $("program");
   const frame = document.createElement("iframe");
   for (const name of ["id", "title", "tabindex"]) frame.setAttribute(name, old.getAttribute(name));
@@ -100,11 +116,9 @@ function startProgram() {
     };
     inside.addEventListener("error", (event) => stopped(event.message));
     inside.addEventListener("unhandledrejection", (event) => stopped(String(event.reason)));
-    const script = inside.document.createElement("script");
-    script.src = new URL("orvane.js", location.href).href;
-    script.onerror = () => stopped("orvane.js could not be loaded");
     const settings = {
       canvas: inside.document.getElementById("canvas"),
+      wasmBinary: programWasm,
       thisProgram: "orvane",
       arguments: commandLine(),
       print: (text) => { if (current()) writeOutput("out", text); },
@@ -130,8 +144,10 @@ function startProgram() {
       },
       onAbort: (what) => stopped(String(what)),
     };
-    script.onload = () => inside.createOrvane(settings).catch((error) => stopped(String(error)));
-    inside.document.body.append(script);
+    const script = inside.document.createElement("script");
+    script.textContent = ORVANE_PROGRAM.code;
+    inside.document.body.append(script);  // runs at once
+    inside.createOrvane(settings).catch((error) => stopped(String(error)));
   }, { once: true });
 }
 
