@@ -3,8 +3,10 @@ top of browser.Browser: start it, wait for the program's states, read a
 frame back, draw Mesa's frame to hold it to, hand the page files."""
 
 import base64
+import contextlib
 import math
 import os
+import pathlib
 import re
 import subprocess
 import tempfile
@@ -36,6 +38,26 @@ def make_site(folder, drop=(), program=None, edit=None):
         if edit:
             edit(parts)
     return b.make_site(folder, program, change)
+
+
+CONTROLLED = "return Boolean(navigator.serviceWorker.controller)"
+
+
+@contextlib.contextmanager
+def opened(browser, folder, how):
+    """The address of the site in `folder` as a person opens it: "served";
+    from "disk"; or "offline", served until its service worker has the page,
+    then with the server gone."""
+    if how == "disk":
+        yield pathlib.Path(folder, "index.html").as_uri()
+        return
+    with b.serve(folder) as url:
+        if how == "served":
+            yield url
+            return
+        browser.go(url)
+        browser.wait(CONTROLLED, "the service worker")
+    yield url
 
 
 def state(browser):

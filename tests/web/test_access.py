@@ -20,7 +20,10 @@ def test_no_violation_running_with_the_box_and_ended(browser, site):
     with serve(site()) as url:
         browser.go(url)
         p.running(browser)
-        assert p.audit(browser) == [], "running"
+        # Install offered, as Chromium offers it; the others get the same event here.
+        browser.js("dispatchEvent(Object.assign(new Event('beforeinstallprompt'), {prompt: async () => {}}))")
+        assert browser.js("return !document.getElementById('install').hidden")
+        assert p.audit(browser) == [], "running, Install offered"
         browser.click("close")
         browser.wait("return window.orvane.state == 'ended'", "the end")
         assert p.audit(browser) == [], "ended"

@@ -4,7 +4,8 @@ are converted, said so in a line, and drawn as Mesa draws the same bitmaps
 exactly its colours; a large one is scaled; of several chosen in a row only
 the last counts; what the browser cannot open reaches the program, which
 refuses it with its reason. The few operations on the page are small
-functions, the same for every engine."""
+functions, the same for every engine. The page works the same served,
+opened from disk and offline."""
 
 import base64
 import io
@@ -66,10 +67,12 @@ def psnr(a, b):
     return p.compare(a, b)[2]
 
 
-def test_photos_chosen_are_converted_and_drawn_as_mesa_draws_the_bitmaps(browser, tmp_path):
+# Served, opened from disk, and offline after one visit.
+@pytest.mark.parametrize("how", ["served", "disk", "offline"])
+def test_photos_chosen_are_converted_and_drawn_as_mesa_draws_the_bitmaps(browser, tmp_path, how):
     folder = p.recorded_site(str(tmp_path / "site"))
     jpeg, png = picture((640, 480), "JPEG"), picture((300, 200), "PNG")
-    with serve(folder) as url:
+    with p.opened(browser, folder, how) as url:
         open_page(browser, url)
         p.choose(browser, tmp_path, "sunset", "photo.jpg", jpeg)
         assert line(browser, "sunset") == \

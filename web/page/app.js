@@ -5,7 +5,8 @@
 
 // Served over http(s) (localhost counts as secure), the service worker keeps
 // the site. Registered once the page has loaded, so that caching the site
-// never holds up the program's start. A page opened from disk has none.
+// never holds up the program's start, and asked on every visit whether a
+// newer version has been deployed. A page opened from disk has none.
 if ("serviceWorker" in navigator && /^https?:$/.test(location.protocol)) {
   const hadWorker = Boolean(navigator.serviceWorker.controller);
   // A newer version took over: this page and its program go on as they
@@ -19,7 +20,8 @@ if ("serviceWorker" in navigator && /^https?:$/.test(location.protocol)) {
     $("update").append("A new version is ready: ", reload);
   });
   addEventListener("load", () => {
-    navigator.serviceWorker.register("sw.js").catch((error) => console.log("No offline use: " + error.message));
+    navigator.serviceWorker.register("sw.js").then((registration) => registration.update())
+      .catch((error) => console.log("No offline use: " + error.message));
   });
 }
 
