@@ -1,5 +1,7 @@
 #include <GL/glut.h>
 
+#include <cstdio>
+
 #include "app.h"
 #include "scene.h"
 #include "warning_box.h"
@@ -12,7 +14,13 @@ int main(int argc, char** argv) {
     setWindowClass("orvane", "Orvane");
 
     if (!setUpScene()) {
-        showWarningBox("Error!", "Initialization failed");
+        // The box's words on standard error too, after the picture's reason,
+        // for whoever started the program from a terminal, a console or the page.
+        const char* caption = "Error!";
+        const char* text = "Initialization failed";
+        std::fprintf(stderr, "%s %s\n", caption, text);
+        std::fflush(stderr);
+        showWarningBox(caption, text);
         return 1;
     }
 

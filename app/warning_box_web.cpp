@@ -2,8 +2,6 @@
 // Asyncify, so that main goes on only once OK has been pressed.
 #include <emscripten.h>
 
-#include <cstdio>
-
 #include "warning_box.h"
 
 namespace {
@@ -26,9 +24,6 @@ EM_ASYNC_JS(void, waitForWarningBox, (const char* caption, const char* text), {
 }  // namespace
 
 void showWarningBox(const char* caption, const char* text) {
-    // Also on standard error, which the page shows under the canvas.
-    std::fprintf(stderr, "%s %s\n", caption, text);
-    std::fflush(stderr);
     waitForWarningBox(caption, text);
 }
 

@@ -1,14 +1,9 @@
 // Windows form of the warning box: the system's message box.
 #include <windows.h>
 
-#include <cstdio>
-
 #include "warning_box.h"
 
 void showWarningBox(const char* caption, const char* text) {
-    // Also on standard error, for whoever started the program from a console.
-    std::fprintf(stderr, "%s %s\n", caption, text);
-    std::fflush(stderr);
     MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONWARNING);
 }
 

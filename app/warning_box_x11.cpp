@@ -6,7 +6,6 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "warning_box.h"
@@ -119,11 +118,6 @@ bool isDismissKey(XKeyEvent* key) {
 }  // namespace
 
 void showWarningBox(const char* caption, const char* text) {
-    // Also on standard error, for whoever started the program from a
-    // terminal or a script.
-    std::fprintf(stderr, "%s %s\n", caption, text);
-    std::fflush(stderr);
-
     // The box goes where the window is: the display GLUT opened (its
     // -display option included), not necessarily DISPLAY's. A connection of
     // its own keeps GLUT's events and resources apart.

@@ -9,14 +9,11 @@
 // <t> is CLOCK_MONOTONIC seconds, as in the probe's own lines. Every call is
 // passed on unchanged.
 #include <GL/glx.h>
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "preload.h"
 
 namespace {
 
@@ -27,24 +24,10 @@ char text[512];
 size_t textLength = 0;
 FILE* pictures[2];
 
-__attribute__((constructor)) void start() {
-    if (const char* path = std::getenv("ORVANE_PROBE_LOG"))
-        logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-}
-
-double now() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
+__attribute__((constructor)) void start() { logFd = openProbeLog(); }
 
 void mark(const char* name) {
     if (logFd >= 0) dprintf(logFd, "mark %.9f %s\n", now(), name);
-}
-
-template <typename F>
-F next(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ struct Headers {
 };
 
 // The format's checks on a file's first `size` bytes, in the order a reader
-// meets the fields: fills `headers`, or says why the file is not of the kind.
+// meets the fields: fills `headers`, or says why the file is not of the
+// loader's kind.
 BitmapRefusal readHeaders(const std::uint8_t* head, std::size_t size, Headers* headers) {
     using R = BitmapRefusal;
     if (size >= 2 && (head[0] != 'B' || head[1] != 'M'))
@@ -134,8 +135,8 @@ PixelBuffer readPalettedBitmap(std::FILE* file, int* widthOut, int* heightOut,
     if (stored > kPaletteEntries) stored = kPaletteEntries;
     if (h.coloursUsed != 0 && h.coloursUsed < stored) stored = h.coloursUsed;
     std::uint8_t rawPalette[kPaletteEntries * 4];
-    const std::size_t paletteBytes =
-        fseeko(file, static_cast<off_t>(paletteStart), SEEK_SET) == 0 ? std::fread(rawPalette, 1, stored * 4, file) : 0;
+    const bool atPalette = fseeko(file, static_cast<off_t>(paletteStart), SEEK_SET) == 0;
+    const std::size_t paletteBytes = atPalette ? std::fread(rawPalette, 1, stored * 4, file) : 0;
     Palette palette = {};
     for (std::size_t k = 0; k < paletteBytes / 4; ++k) {
         palette[k][0] = rawPalette[4 * k + 2];

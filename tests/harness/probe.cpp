@@ -17,16 +17,13 @@
 // its caller is code of the main executable. Sanitizer builds bring their
 // own allocator, so there nothing is counted.
 #include <GL/glx.h>
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <link.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <new>
+
+#include "preload.h"
 
 extern "C" {
 void* __libc_malloc(size_t);
@@ -41,12 +38,6 @@ bool ready = false;
 unsigned long own = 0, library = 0;
 uintptr_t mainBegin = 0, mainEnd = 0;
 
-double now() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
 void logLine(const char* format, ...) {
     if (logFd < 0) return;
     char line[768];
@@ -55,11 +46,6 @@ void logLine(const char* format, ...) {
     const int n = vsnprintf(line, sizeof line, format, args);
     va_end(args);
     if (n > 0 && write(logFd, line, n < int(sizeof line) ? n : sizeof line - 1) < 0) logFd = -1;
-}
-
-template <typename F>
-F next(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
 int findMainCode(dl_phdr_info* info, size_t, void*) {
@@ -79,8 +65,7 @@ void count(void* caller) {
 }
 
 __attribute__((constructor)) void start() {
-    if (const char* path = std::getenv("ORVANE_PROBE_LOG"))
-        logFd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    logFd = openProbeLog();
     dl_iterate_phdr(findMainCode, nullptr);
     ready = logFd >= 0;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -164,38 +165,26 @@ TEST_F(BitmapLoader, SaysWhyItRefuses) {
 const char* const kRefusalTables[] = {"README.md", "web/page/index.html", "packaging/orvane.6.in",
                                       "tools/README-windows.txt"};
 
-// A document's words as a reader meets them: no markup, one space for any run
-// of white space.
+// A document's words as a reader meets them: the manual page as man sets
+// it, the others without their markup; one space for any run of white space.
 std::string readerText(const std::string& name) {
-    std::stringstream file;
-    file << std::ifstream(std::string(ORVANE_SOURCE_DIR) + "/" + name).rdbuf();
-    std::string text = file.str();
+    const std::string path = std::string(ORVANE_SOURCE_DIR) + "/" + name;
+    std::string text;
+    if (name.find(".6") != std::string::npos) {
+        std::FILE* man = popen(("groff -man -Tascii -P-cbou -rLL=1000n " + path).c_str(), "r");
+        for (int c; man && (c = std::fgetc(man)) != EOF;) text += char(c);
+        if (man) pclose(man);
+    } else {
+        std::stringstream file;
+        file << std::ifstream(path).rdbuf();
+        text = file.str();
+    }
     auto replace = [&text](std::initializer_list<std::pair<const char*, const char*>> pairs) {
         for (const auto& [pattern, by] : pairs) text = std::regex_replace(text, std::regex(pattern), by);
     };
-    if (name.find(".html") != std::string::npos) {
+    if (name.find(".html") != std::string::npos)
         replace({{"<[^>]*>", ""}, {"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}});
-    } else if (name.find(".md") != std::string::npos) {
-        replace({{"`", ""}});
-    } else if (name.find(".6") != std::string::npos) {
-        // Font macros give their arguments, the alternating ones without
-        // spaces between them; other macros give nothing.
-        std::istringstream lines(std::regex_replace(text, std::regex("\\\\\n"), " "));
-        const std::regex fontMacro("\\.([BIR]{1,2})\\s+(.*)"), argument("\"([^\"]*)\"|(\\S+)");
-        text.clear();
-        for (std::string line; std::getline(lines, line); text += line + "\n") {
-            std::smatch macro;
-            if (!std::regex_match(line, macro, fontMacro)) {
-                if (line[0] == '.') line.clear();
-                continue;
-            }
-            const std::string arguments = macro[2], separator = macro[1].length() == 1 ? " " : "";
-            line.clear();
-            for (std::sregex_iterator a(arguments.begin(), arguments.end(), argument), end; a != end; ++a)
-                line += (line.empty() ? "" : separator) + ((*a)[1].matched ? (*a)[1] : (*a)[2]).str();
-        }
-        replace({{"\\\\f[BIPR]", ""}, {"\\\\-", "-"}, {"\\\\\\(dq", "\""}, {"\\\\&", ""}, {"\\\\e", "\\"}});
-    }
+    if (name.find(".md") != std::string::npos) replace({{"`", ""}});
     replace({{"\\s+", " "}});
     return text;
 }
