@@ -37,10 +37,11 @@ function bytesFromBase64(text) {
 }
 
 // What tests and a curious person can read: every line the program wrote,
-// its exit status once it has ended, the number of starts, and the frame it
-// runs in.
+// its exit status once it has ended, the number of starts, the frame it
+// runs in, and (read-only) the running program's module.
 const orvane = window.orvane = { lines: [], status: null, state: "starting", starts: 0, frame: null };
 let program = null;  // the running program's module
+Object.defineProperty(orvane, "program", { get: () => program, enumerable: true });
 let programWasm = null;  // decoded at the first start
 
 function setState(state, words) {
