@@ -85,6 +85,8 @@ def test_a_new_build_reaches_a_returning_person_whole_by_the_second_visit(browse
                 browser.click("start")
                 p.running(browser, start=2)
                 assert build_of(browser)[:2] == [title, recorded]
+        browser.js("caches.keys().then((names) => { window.kept = names; })")
+        assert len(browser.wait("return window.kept", "the caches")) == 1, "an older version's cache kept"
 
 
 @chromium_only
