@@ -75,7 +75,8 @@ def photo_row(web, build, rounds, row, spread, target, turns):
     names = ["page", "ImageMagick", "ImageMagick, 2048"]
     times = collections.defaultdict(list)
     try:
-        with browser.serve(f"{web}/site") as address, browser.open_browser("chromium") as page:
+        site = browser.make_site(os.path.join(folder, "site"))  # with the frame hook
+        with browser.serve(site) as address, browser.open_browser("chromium") as page:
             page.go(address)
             h.wait_until(lambda: page.js("return orvane.state") == "running", "the page")
             for _, order in turns(names, rounds):

@@ -22,6 +22,7 @@ import argparse
 import collections
 import functools
 import glob
+import gzip
 import json
 import os
 import re
@@ -42,7 +43,8 @@ PROGRAMS = {"Orvane": [h.PROGRAM], "clear+swap": [f"{BUILD}/bench/clear_swap"],
             "glxgears": [shutil.which("glxgears") or "glxgears"]}
 BENCH_PROBE = {"LD_PRELOAD": f"{BUILD}/bench/libbench_probe.so"}
 WEB = os.environ.get("ORVANE_WEB_BUILD", "")  # build-web, built with the benchmarks
-# Each page's program, in place of orvane.js and .wasm in a copy of the site.
+os.environ.setdefault("ORVANE_SITE_PARTS", f"{WEB}/web/site-parts")  # what browser.make_site assembles
+# Each page's program, in place of orvane.js and .wasm in the site's parts.
 WEB_PROGRAMS = {"Orvane": "", "clear+swap": "bench/clear_swap", "Orvane, counting heap": "bench/orvane_counted"}
 # Per engine: its name, its Debian package and how many parts of that
 # package's version name a release, and how it runs.
@@ -51,6 +53,7 @@ WEB_ENGINES = {"chromium": ("Chromium", "chromium", 1, "headless"),
                "webkit": ("WebKitGTK", "libwebkit2gtk-4.1-0", 2, "MiniBrowser on Xvfb")}
 RESIZED = (640, 480)  # the window's size set through the page's fields
 FIRST_FRAME_LOADS = 3  # loads a round that time the first frame (one of them the longer run's)
+NETWORK = "Orvane, first visit"  # a fresh copy of Orvane's site each time: nothing cached, no service worker
 # The state, the frames the hook has seen (count, time of the last), the
 # heap's count, the lines written, ms from the page's navigation to the
 # first frame (the frame's clock moved onto the page's by their origins),
@@ -259,43 +262,54 @@ def web_first_frame(browser, url, blank):
 
 def web_engine(engine, names, folder, rounds, seconds):
     """({program: [web_run's figures, one a round]}, {program: [ms to the
-    first frame, FIRST_FRAME_LOADS a round]} of Orvane and the floor, the
-    WebGL renderer) in one engine. Each page is loaded once first,
-    unmeasured, so that each finds the browser's caches as the others do.
-    Between loads the browser shows an empty page of the same server:
-    leaving another site, Chromium starts a renderer process (hundreds of
-    ms, at random), which would drown the difference."""
+    first frame, FIRST_FRAME_LOADS a round]} of Orvane and the floor, and of
+    Orvane's first visits (NETWORK), the WebGL renderer) in one engine. Each
+    page is loaded once first, unmeasured, until its service worker has it,
+    so that each finds the browser's caches as the others do and later loads
+    come from the service worker's cache. Between loads the browser shows an
+    empty page of the same server: leaving another site, Chromium starts a
+    renderer process (hundreds of ms, at random), which would drown the
+    difference."""
     import browser  # Selenium and WebDriver BiDi, only for this row
     runs, firsts = collections.defaultdict(list), collections.defaultdict(list)
     with browser.serve(folder) as address, browser.open_browser(engine) as page:
         urls, blank = {name: f"{address}{names.index(name)}/index.html" for name in names}, f"{address}blank.html"
         for name in names:
             page.go(urls[name])
-            page.wait("return window.orvane.frame?.contentWindow.orvaneFrames?.length > 0",
-                      f"the first frame of {urls[name]}")
+            page.wait("return window.orvane.frame?.contentWindow.orvaneFrames?.length > 0 &&"
+                      " Boolean(navigator.serviceWorker.controller)", f"the first frame of {urls[name]}")
         renderer = page.js(RENDERER)
         page.go(blank)
-        for _, order in turns(names, rounds):
+        for number, order in turns(names, rounds):
             for name in order:
                 runs[name].append(web_run(page, urls[name], blank, seconds))
                 firsts[name].append(runs[name][-1][1])
-            for _ in range(FIRST_FRAME_LOADS - 1):
+            for load in range(FIRST_FRAME_LOADS - 1):
                 for name in (n for n in order if n in names[:2]):
                     firsts[name].append(web_first_frame(page, urls[name], blank))
+            for load in range(FIRST_FRAME_LOADS):
+                fresh = f"fresh-{number}-{load}"
+                shutil.copytree(os.path.join(folder, "0"), os.path.join(folder, fresh))
+                firsts[NETWORK].append(web_first_frame(page, f"{address}{fresh}/index.html", blank))
     return runs, firsts, renderer
+
+
+def site_bytes(site):
+    """The site's size in bytes: raw, and each file gzip-compressed as a host sends it."""
+    files = [os.path.join(site, name) for name in os.listdir(site)]
+    return sum(map(os.path.getsize, files)), sum(len(gzip.compress(open(f, "rb").read(), 9)) for f in files)
 
 
 def web_row(rounds, seconds):
     """The browser row, in each engine the browser tests use: frames/s and
     the time to the first frame of the page with Orvane and with the floor,
-    heap allocations per frame before and after a resize, and the size of
-    what the page loads."""
+    from the service worker's cache, and of Orvane's first visit, from the
+    network; heap allocations per frame before and after a resize; and the
+    size of the site."""
+    import browser
     names, folder = list(WEB_PROGRAMS), tempfile.mkdtemp(prefix="orvane-sites-")
     for name, build in WEB_PROGRAMS.items():
-        site = os.path.join(folder, str(names.index(name)))
-        shutil.copytree(f"{WEB}/site", site)
-        for file in ("orvane.js", "orvane.wasm") if build else ():
-            shutil.copy(os.path.join(WEB, build, file), site)
+        browser.make_site(os.path.join(folder, str(names.index(name))), os.path.join(WEB, build) if build else None)
     with open(os.path.join(folder, "blank.html"), "w") as f:
         f.write('<!doctype html><html lang="en"><head><title>Between loads</title>'
                 '<link rel="icon" href="data:,"></head></html>\n')
@@ -314,6 +328,7 @@ def web_row(rounds, seconds):
             row("frames/s", [spread([r[0] for r in runs[n]]) for n in names], width=width)
             row(f"navigation .. first frame (ms), {FIRST_FRAME_LOADS} a round",
                 [spread(firsts[n]) for n in names[:2]] + ["-"], width=width)
+            row("  first visit, from the network", [spread(firsts[NETWORK]), "-", "-"], width=width)
             row("heap allocations to warm-up", ["-", "-", spread([r[2] for r in counted], 0)], width=width)
             after = [r[3] for r in counted]
             row("heap allocations per frame", ["-", "-", spread(after, 2)],
@@ -329,8 +344,10 @@ def web_row(rounds, seconds):
                 target("<=1.25x", statistics.median(ratio) <= 1.25), width=width)
     finally:
         shutil.rmtree(folder, True)
-    size = sum(os.path.getsize(f"{WEB}/site/{file}") for file in ("orvane.js", "orvane.wasm")) / 1e3
-    row("orvane.js + orvane.wasm, KB", [f"{size:.1f}"], target("<400 KB", size < 400), width=width)
+    raw, compressed = site_bytes(f"{WEB}/site")
+    row("the site, KB raw / gzip-compressed", [f"{raw / 1e3:.1f}", f"{compressed / 1e3:.1f}"], width=width)
+    program = sum(os.path.getsize(f"{WEB}/{file}") for file in ("orvane.js", "orvane.wasm")) / 1e3
+    row("orvane.js + orvane.wasm, KB", [f"{program:.1f}"], target("<400 KB", program < 400), width=width)
 
 
 def soak(seconds, slack_kib=1024):
