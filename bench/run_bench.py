@@ -288,7 +288,7 @@ def web_engine(engine, names, folder, rounds, seconds):
                 for name in (n for n in order if n in names[:2]):
                     firsts[name].append(web_first_frame(page, urls[name], blank))
             for load in range(FIRST_FRAME_LOADS):
-                fresh = f"fresh-{number}-{load}"
+                fresh = f"fresh-{engine}-{number}-{load}"
                 shutil.copytree(os.path.join(folder, "0"), os.path.join(folder, fresh))
                 firsts[NETWORK].append(web_first_frame(page, f"{address}{fresh}/index.html", blank))
     return runs, firsts, renderer
