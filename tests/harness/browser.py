@@ -228,18 +228,16 @@ class FirefoxBrowser(Browser):
     def act(self, *sources):
         self.call("input.performActions", context=self.context, actions=list(sources))
 
-    def click(self, element_id):
+    def click(self, element_id, moves=()):
+        """Pressed on the element's middle, `moves` (pointer actions) made while held, released."""
         self.act({"type": "pointer", "id": "mouse", "actions": [
             {"type": "pointerMove", "x": 0, "y": 0, "origin": {"type": "element", "element": self.element(element_id)}},
-            {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]})
+            {"type": "pointerDown", "button": 0}, *moves, {"type": "pointerUp", "button": 0}]})
 
     def drag(self, element_id, dx, dy):
-        half = {"type": "pointerMove", "x": dx // 2, "y": dy // 2, "origin": "pointer"}
-        self.act({"type": "pointer", "id": "mouse", "actions": [
-            {"type": "pointerMove", "x": 0, "y": 0, "origin": {"type": "element", "element": self.element(element_id)}},
-            {"type": "pointerDown", "button": 0}, half, {"type": "pause", "duration": 200},
-            {**half, "x": dx - dx // 2, "y": dy - dy // 2}, {"type": "pause", "duration": 200},
-            {"type": "pointerUp", "button": 0}]})
+        pause = {"type": "pause", "duration": 200}
+        self.click(element_id, [{"type": "pointerMove", "x": dx // 2, "y": dy // 2, "origin": "pointer"}, pause,
+                                {"type": "pointerMove", "x": dx - dx // 2, "y": dy - dy // 2, "origin": "pointer"}, pause])
 
     def keys(self, *keys):
         presses = [action for key in "".join(keys) for action in
