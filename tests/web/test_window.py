@@ -87,7 +87,7 @@ def test_frames_after_each_live_resize_match_mesa(browser, tmp_path):
             browser.click("fullscreen")
             screen = browser.wait("return window.grown", "full screen")
             grabbed.append(resized(browser, [*screen, *screen, 333, 251]))
-            # What the browser does on Escape, which headless browsers leave to their window.
+            # What the browser does on Escape, which headless Chromium leaves to its window.
             browser.js("document.exitFullscreen()")
             grabbed.append(resized(browser, [333, 251] * 3))
         # A new ratio (zoom, another screen): the same CSS size, twice the pixels.
