@@ -38,7 +38,7 @@ import assemble_site
 import orvane_harness as h
 
 ENGINES = ("chromium", "firefox", "webkit")
-ESCAPE, TAB, ENTER, SPACE, BACKSPACE = Keys.ESCAPE, Keys.TAB, Keys.ENTER, Keys.SPACE, Keys.BACKSPACE
+ESCAPE, TAB, ENTER, SPACE, BACKSPACE, END = Keys.ESCAPE, Keys.TAB, Keys.ENTER, Keys.SPACE, Keys.BACKSPACE, Keys.END
 ARROW_RIGHT, ARROW_DOWN = Keys.ARROW_RIGHT, Keys.ARROW_DOWN
 WINDOW = (800, 900)  # the browser's own window, in CSS pixels
 
@@ -124,8 +124,10 @@ def serve(folder):
 class Browser:
     """What a test does with a page, the same in every engine: go(url);
     js(body, *args), a function body run in the page (its arguments in
-    `arguments`), its value back through JSON; click(element_id); keys(*keys),
-    each a character or a selenium Keys value, pressed on what has the focus;
+    `arguments`), its value back through JSON; click(element_id); drag(element_id,
+    dx, dy), pressed on the element's middle, moved by (dx, dy) in two halves,
+    released; keys(*keys), each a character or a selenium Keys value, pressed
+    on what has the focus;
     choose(input_id, path), a file chosen with a file input; screenshot(), the
     viewport in device pixels. Each engine's class below gives them."""
 
@@ -157,6 +159,11 @@ class SeleniumBrowser(Browser):
 
     def click(self, element_id):
         self.driver.find_element(By.ID, element_id).click()
+
+    def drag(self, element_id, dx, dy):
+        ActionChains(self.driver).click_and_hold(self.driver.find_element(By.ID, element_id)) \
+            .move_by_offset(dx // 2, dy // 2).pause(0.2).move_by_offset(dx - dx // 2, dy - dy // 2).pause(0.2) \
+            .release().perform()
 
     def keys(self, *keys):
         ActionChains(self.driver).send_keys(*keys).perform()
@@ -221,10 +228,16 @@ class FirefoxBrowser(Browser):
     def act(self, *sources):
         self.call("input.performActions", context=self.context, actions=list(sources))
 
-    def click(self, element_id):
+    def click(self, element_id, moves=()):
+        """Pressed on the element's middle, `moves` (pointer actions) made while held, released."""
         self.act({"type": "pointer", "id": "mouse", "actions": [
             {"type": "pointerMove", "x": 0, "y": 0, "origin": {"type": "element", "element": self.element(element_id)}},
-            {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]})
+            {"type": "pointerDown", "button": 0}, *moves, {"type": "pointerUp", "button": 0}]})
+
+    def drag(self, element_id, dx, dy):
+        pause = {"type": "pause", "duration": 200}
+        self.click(element_id, [{"type": "pointerMove", "x": dx // 2, "y": dy // 2, "origin": "pointer"}, pause,
+                                {"type": "pointerMove", "x": dx - dx // 2, "y": dy - dy // 2, "origin": "pointer"}, pause])
 
     def keys(self, *keys):
         presses = [action for key in "".join(keys) for action in

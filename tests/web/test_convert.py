@@ -1,6 +1,7 @@
 """The page's converter as a person meets it: photos chosen for both roles
 are converted, said so in a line, and drawn as Mesa draws the same bitmaps
-(taken from the page's download links); a picture of 16 colours keeps
+(taken from the page's download links); a photo comes out upright
+whatever its EXIF orientation; a picture of 16 colours keeps
 exactly its colours; a large one is scaled; of several chosen in a row only
 the last counts; what the browser cannot open reaches the program, which
 refuses it with its reason. The few operations on the page are small
@@ -88,6 +89,33 @@ def test_photos_chosen_are_converted_and_drawn_as_mesa_draws_the_bitmaps(browser
             assert psnr(bitmap.convert("RGB"), Image.open(io.BytesIO(original)).convert("RGB")) >= 30
             bitmap.save(tmp_path / name)
         p.grab_and_hold(browser, str(tmp_path), (300, 300))
+
+
+# How each EXIF orientation's pixels are stored, so that honouring the tag
+# gives the picture upright.
+STORED = {2: Image.FLIP_LEFT_RIGHT, 3: Image.ROTATE_180, 4: Image.FLIP_TOP_BOTTOM, 5: Image.TRANSPOSE,
+          6: Image.ROTATE_90, 7: Image.TRANSVERSE, 8: Image.ROTATE_270}
+
+
+def test_a_photo_is_converted_upright_whatever_its_exif_orientation(browser, site, tmp_path):
+    # Gradients down and across and a fractal: no flip or turn leaves it alike.
+    bands = (Image.linear_gradient("L"), Image.linear_gradient("L").rotate(90),
+             Image.effect_mandelbrot((256, 256), (-2, -1.2, 0.8, 1.2), 60))
+    upright, bitmaps = Image.merge("RGB", [band.resize((120, 80)) for band in bands]), []
+    with serve(site()) as url:
+        open_page(browser, url)
+        for orientation in range(1, 9):
+            exif, name, out = Image.Exif(), f"orientation-{orientation}.jpg", io.BytesIO()
+            exif[0x0112] = orientation
+            stored = upright.transpose(STORED[orientation]) if orientation > 1 else upright
+            stored.save(out, "JPEG", quality=95, exif=exif.tobytes())
+            p.choose(browser, tmp_path, "sunset", name, out.getvalue())
+            browser.wait("return document.getElementById('converted-sunset').textContent.startsWith(arguments[0])",
+                         "the page taking it", name + ": ")
+            assert line(browser, "sunset") == \
+                f"{name}: a JPEG of 120x80, converted to a 256-colour bitmap of 120x80 Download sunset.bmp"
+            bitmaps.append(download(browser, "sunset")[0].convert("RGB"))
+            assert psnr(bitmaps[-1], upright) >= 28 and psnr(bitmaps[-1], bitmaps[0]) >= 28, name
 
 
 # A true-colour bitmap is a picture the program does not read: converted too.
