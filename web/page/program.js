@@ -41,7 +41,7 @@ function bytesFromBase64(text) {
 // runs in, and (read-only) the running program's module.
 const orvane = window.orvane = { lines: [], status: null, state: "starting", starts: 0, frame: null };
 let program = null;  // the running program's module
-Object.defineProperty(orvane, "program", { get: () => program, enumerable: true });
+Object.defineProperty(orvane, "program", { get: () => program });
 let programWasm = null;  // decoded at the first start
 
 function setState(state, words) {
