@@ -57,7 +57,7 @@ addEventListener("fetch", (event) => {
   if (request.method !== "GET") return;
   // A page of the site, whatever its query (GLUT's options), is index.html.
   const name = url.pathname.slice(new URL(registration.scope).pathname.length);
-  const file = name in SITE.files ? name : request.mode === "navigate" ? "index.html" : null;
+  const file = Object.hasOwn(SITE.files, name) ? name : request.mode === "navigate" ? "index.html" : null;
   if (!file) return;
   event.respondWith(caches.open(CACHE).then((cache) => cache.match(at(file))).then((cached) => cached || fetch(request)));
 });
