@@ -31,7 +31,7 @@ def site():
         shutil.rmtree(folder, True)
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture(scope="session")
 def browser():
     with b.open_browser(ENGINE) as driver:
         yield driver

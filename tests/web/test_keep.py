@@ -9,6 +9,7 @@ import io
 import json
 import os
 import shutil
+import time
 import urllib.parse
 
 from PIL import Image
@@ -69,8 +70,10 @@ def test_a_new_build_reaches_a_returning_person_whole_by_the_second_visit(browse
         browser.go(url)
         p.running(browser)
         browser.wait(CONTROLLED, "the service worker")
+        # The deploy: files newer than those served before, by HTTP's whole seconds.
+        time.sleep(1)
         shutil.rmtree(served)
-        shutil.copytree(new, served, copy_function=shutil.copy)  # the deploy, its files newer
+        shutil.copytree(new, served, copy_function=shutil.copy)
         for visit, (title, recorded, files) in enumerate([("Orvane", False, old), ("Orvane, the new build", True, new)]):
             browser.go(url)
             p.running(browser)

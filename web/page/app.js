@@ -5,8 +5,9 @@
 
 // Served over http(s) (localhost counts as secure), the service worker keeps
 // the site. Registered once the page has loaded, so that caching the site
-// never holds up the program's start, and asked on every visit whether a
-// newer version has been deployed. A page opened from disk has none.
+// never holds up the program's start, and asked on every later visit
+// whether a newer version has been deployed. A page opened from disk has
+// none.
 if ("serviceWorker" in navigator && /^https?:$/.test(location.protocol)) {
   const hadWorker = Boolean(navigator.serviceWorker.controller);
   // A newer version took over: this page and its program go on as they
@@ -20,7 +21,7 @@ if ("serviceWorker" in navigator && /^https?:$/.test(location.protocol)) {
     $("update").append("A new version is ready: ", reload);
   });
   addEventListener("load", () => {
-    navigator.serviceWorker.register("sw.js").then((registration) => registration.update())
+    navigator.serviceWorker.register("sw.js").then((registration) => hadWorker && registration.update())
       .catch((error) => console.log("No offline use: " + error.message));
   });
 }

@@ -9,6 +9,12 @@
 // samples.js, made by web/assemble_site.py), as a page opened from disk
 // may fetch nothing.
 
+// The bytes of a sample picture, deflated in base64 as samples.js carries it.
+async function inflate(base64) {
+  const stream = new Blob([bytesFromBase64(base64)]).stream().pipeThrough(new DecompressionStream("deflate"));
+  return new Uint8Array(await new Response(stream).arrayBuffer());
+}
+
 const roles = {};
 for (const role of ["sunset", "colormap"]) {
   const name = role + ".bmp", sample = typeof ORVANE_SAMPLES === "undefined" ? null : ORVANE_SAMPLES[name];
@@ -20,7 +26,7 @@ for (const role of ["sunset", "colormap"]) {
     turn: 0,              // the number of the picture taken last
     conversion: null,     // { worker, done } while one runs
     download: null,       // the converted bitmap's object URL
-    sample: sample ? bytesFromBase64(sample) : null,  // where the site has one
+    sample: sample ? inflate(sample) : null,  // the bytes to come, where the site has one
   };
 }
 
@@ -99,6 +105,7 @@ function convertInWorker(role, file, bytes) {
       event.preventDefault();
       finish({ failed: event.message || "the converter could not be loaded" });
     };
+    // The head: as many bytes as the largest headers take (kBitmapHeadBytes).
     worker.postMessage({ file, head: bytes.slice(0, 138), wasm: converterWasm });
   });
 }
@@ -148,13 +155,25 @@ async function takePicture(role, file, entry) {
   startUnlessWaiting();
 }
 
-// Takes the sample pictures, ending the conversions under way.
-function takeSamples() {
+// Takes the sample pictures, ending the conversions under way; false when
+// a picture chosen meanwhile counts instead for a role.
+async function takeSamples() {
+  const taken = {};
   for (const [role, record] of Object.entries(roles)) {
-    ++record.turn;
+    taken[role] = ++record.turn;
     endConversion(role);
-    record.picture = record.sample ? { label: record.name + " (sample)", bytes: record.sample } : null;
   }
+  let all = true;
+  for (const [role, record] of Object.entries(roles)) {
+    const bytes = await record.sample;
+    if (taken[role] !== record.turn) all = false;
+    else record.picture = bytes ? { label: record.name + " (sample)", bytes } : null;
+  }
+  return all;
+}
+
+async function startOnSamples() {
+  if (await takeSamples()) startUnlessWaiting();
 }
 
 for (const [role, record] of Object.entries(roles)) {
@@ -183,10 +202,6 @@ for (const [role, record] of Object.entries(roles)) {
 // A drop anywhere else would make the browser leave the page for the file.
 window.addEventListener("dragover", (event) => event.preventDefault());
 window.addEventListener("drop", (event) => event.preventDefault());
-$("samples").addEventListener("click", () => {
-  takeSamples();
-  startUnlessWaiting();
-});
+$("samples").addEventListener("click", startOnSamples);
 
-takeSamples();
-startUnlessWaiting();
+startOnSamples();
