@@ -41,6 +41,7 @@ def test_installable_from_a_sub_folder(browser, tmp_path):
         cdp = browser.driver.execute_cdp_cmd
         assert cdp("Page.getInstallabilityErrors", {})["installabilityErrors"] == []
         answer = cdp("Page.getAppManifest", {})
+        assert answer["errors"] == []
     manifest, at = json.loads(answer["data"]), lambda path: urllib.parse.urljoin(answer["url"], path)
     assert [at(manifest[key]) for key in ("id", "start_url", "scope")] == [home] * 3
     assert at(manifest["share_target"]["action"]).startswith(home)
