@@ -9,12 +9,6 @@
 // samples.js, made by web/assemble_site.py), as a page opened from disk
 // may fetch nothing.
 
-// The bytes of a sample picture, deflated in base64 as samples.js carries it.
-async function inflate(base64) {
-  const stream = new Blob([bytesFromBase64(base64)]).stream().pipeThrough(new DecompressionStream("deflate"));
-  return new Uint8Array(await new Response(stream).arrayBuffer());
-}
-
 const roles = {};
 for (const role of ["sunset", "colormap"]) {
   const name = role + ".bmp", sample = typeof ORVANE_SAMPLES === "undefined" ? null : ORVANE_SAMPLES[name];

@@ -7,9 +7,9 @@
 // box (dialog.js) and its exit status.
 //
 // The program's code and wasm come with the page (orvane.js, made by
-// web/assemble_site.py), which loads them once: a page opened from disk may
-// fetch nothing, and a restart runs the same build whatever has been
-// deployed since.
+// web/assemble_site.py), deflated, and are inflated once as it opens: a page
+// opened from disk may fetch nothing, and a restart runs the same build
+// whatever has been deployed since.
 //
 // Every hook between the page and the program:
 //   from the page, in the settings given to createOrvane (Emscripten's Module):
@@ -36,13 +36,23 @@ function bytesFromBase64(text) {
   return bytes;
 }
 
+// The bytes of what the page carries deflated in base64 (the program, the
+// sample pictures).
+async function inflate(base64) {
+  const stream = new Blob([bytesFromBase64(base64)]).stream().pipeThrough(new DecompressionStream("deflate"));
+  return new Uint8Array(await new Response(stream).arrayBuffer());
+}
+
+// [code, wasm], or null where orvane.js did not load.
+const programParts = typeof ORVANE_PROGRAM === "undefined" ? null : Promise.all([
+  inflate(ORVANE_PROGRAM.code).then((bytes) => new TextDecoder().decode(bytes)), inflate(ORVANE_PROGRAM.wasm)]);
+
 // What tests and a curious person can read: every line the program wrote,
 // its exit status once it has ended, the number of starts, the frame it
 // runs in, and (read-only) the running program's module.
 const orvane = window.orvane = { lines: [], status: null, state: "starting", starts: 0, frame: null };
 let program = null;  // the running program's module
 Object.defineProperty(orvane, "program", { get: () => program });
-let programWasm = null;  // decoded at the first start
 
 function setState(state, words) {
   orvane.state = document.body.dataset.state = state;
@@ -94,8 +104,7 @@ function startProgram() {
   setState("starting", "Starting…");
   showCurrentPictures();
 
-  if (typeof ORVANE_PROGRAM === "undefined") return setState("stopped", "The program stopped: orvane.js could not be loaded");
-  programWasm ??= bytesFromBase64(ORVANE_PROGRAM.wasm);
+  if (!programParts) return setState("stopped", "The program stopped: orvane.js could not be loaded");
 
   const old = $("program");
   const frame = document.createElement("iframe");
@@ -106,20 +115,27 @@ function startProgram() {
   orvane.frame = frame;
   const current = () => run === orvane.starts;
 
-  frame.addEventListener("load", () => {
-    fitBuffer();
-    const inside = frame.contentWindow;
+  frame.addEventListener("load", async () => {
     const stopped = (what) => {
       if (current() && orvane.status === null) {
         program = null;
         setState("stopped", "The program stopped: " + what);
       }
     };
+    let code, wasm;
+    try {
+      [code, wasm] = await programParts;
+    } catch (error) {
+      return stopped(String(error));
+    }
+    if (!current()) return;
+    fitBuffer();
+    const inside = frame.contentWindow;
     inside.addEventListener("error", (event) => stopped(event.message));
     inside.addEventListener("unhandledrejection", (event) => stopped(String(event.reason)));
     const settings = {
       canvas: inside.document.getElementById("canvas"),
-      wasmBinary: programWasm,
+      wasmBinary: wasm,
       thisProgram: "orvane",
       arguments: commandLine(),
       print: (text) => { if (current()) writeOutput("out", text); },
@@ -146,7 +162,7 @@ function startProgram() {
       onAbort: (what) => stopped(String(what)),
     };
     const script = inside.document.createElement("script");
-    script.textContent = ORVANE_PROGRAM.code;
+    script.textContent = code;
     inside.document.body.append(script);  // runs at once
     inside.createOrvane(settings).catch((error) => stopped(String(error)));
   }, { once: true });
