@@ -33,13 +33,17 @@ function resizeWindow(width, height, asked) {
   fitBuffer();
 }
 
+// The fields a person has typed in since a size last applied: a late
+// resize callback must not overwrite what they are typing.
+const typedFields = new Set();
+
 // Shows the window's size and hands the program its drawing buffer's.
 function fitBuffer() {
   const box = $("window").getBoundingClientRect(), ratio = devicePixelRatio;
   const width = Math.max(1, Math.round(box.width * ratio)), height = Math.max(1, Math.round(box.height * ratio));
   if (!document.fullscreenElement) {
-    $("width").value = Math.round(box.width);
-    $("height").value = Math.round(box.height);
+    if (!typedFields.has("width")) $("width").value = Math.round(box.width);
+    if (!typedFields.has("height")) $("height").value = Math.round(box.height);
   }
   $("drawn").textContent = ratio === 1 ? "CSS pixels" : `CSS pixels, drawn at ${width} x ${height}`;
   setProgramBufferSize(width, height);
@@ -80,7 +84,9 @@ $("grip").addEventListener("keydown", (event) => {
 
 // The fields: a typed size applies when it changes (Return, or leaving it).
 for (const id of ["width", "height"]) {
+  $(id).addEventListener("input", () => typedFields.add(id));
   $(id).addEventListener("change", () => {
+    typedFields.clear();
     const [width, height] = [$("width").valueAsNumber, $("height").valueAsNumber];
     if (Number.isNaN(width) || Number.isNaN(height)) return fitBuffer();  // back to the size it has
     resizeWindow(width, height, `${width} x ${height}`);
