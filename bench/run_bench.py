@@ -284,7 +284,7 @@ def web_engine(engine, names, folder, rounds, seconds):
             for name in order:
                 runs[name].append(web_run(page, urls[name], blank, seconds))
                 firsts[name].append(runs[name][-1][1])
-            for load in range(FIRST_FRAME_LOADS - 1):
+            for _ in range(FIRST_FRAME_LOADS - 1):
                 for name in (n for n in order if n in names[:2]):
                     firsts[name].append(web_first_frame(page, urls[name], blank))
             for load in range(FIRST_FRAME_LOADS):
